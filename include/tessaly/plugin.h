@@ -1,0 +1,137 @@
+/*
+ * Tessaly host interface: the records a host exchanges with the plug-in, the
+ * command codes of ImageProc and the three exported entry points.
+ *
+ * C-compatible, so a host written in C can include it. Every record is a fixed
+ * byte layout, little-endian, packed to 4 bytes.
+ *
+ * 32-bit hosts (the layout the plug-in was made for): every pointer is 4 bytes,
+ *   PluginDescriptor is 0x230 bytes, ImageRequest 0x120, ImageRecord 0x128.
+ * 64-bit hosts: the only difference is ImageRecord.pixels, which is pointer-wide
+ *   (8 bytes) at the same offset 0x124, so ImageRecord becomes 0x12C bytes.
+ *
+ * Results: ImageProc returns 0 for success and 1 for failure of commands 2, 3
+ * and 4, and 0 for every other command (command 6 answers through isGray).
+ */
+#ifndef TESSALY_PLUGIN_H
+#define TESSALY_PLUGIN_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_MSC_VER) && defined(_M_IX86)
+#define TESSALY_STDCALL __stdcall
+#define TESSALY_CDECL __cdecl
+#elif defined(__i386__)
+#define TESSALY_STDCALL __attribute__((stdcall))
+#define TESSALY_CDECL __attribute__((cdecl))
+#else
+/* x86-64 and other targets have a single calling convention. */
+#define TESSALY_STDCALL
+#define TESSALY_CDECL
+#endif
+
+#ifdef __cplusplus
+#define TESSALY_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+extern "C" {
+#else
+#define TESSALY_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+
+/* Command codes of ImageProc. 5 and every value outside 2..9 do nothing. */
+enum {
+    ImageCmdGetInfo = 2,  /* probe a file's geometry into ImageRecord.info */
+    ImageCmdLoad = 3,     /* load a file into pixels at request width x height */
+    ImageCmdSave = 4,     /* save 32-bit pixels as a 8-, 24- or 32-bit file */
+    ImageCmdIsGray = 6,   /* isGray := 1 when the file is an 8-bit gray-ramp BMP */
+    ImageCmdLoadGray = 7, /* load an 8-bit gray file as one byte per pixel */
+    ImageCmdSaveGray = 8, /* save one byte per pixel as an 8-bit gray file */
+    ImageCmdGetType = 9   /* typeText := "BMP" */
+};
+
+#pragma pack(push, 4)
+
+/* Filled by BaseProc(0, ...). Nothing at or beyond 0x230 is touched. */
+typedef struct PluginDescriptor {
+    uint32_t hostWord;               /* 0x000, never touched */
+    uint8_t pluginId[16];            /* 0x004, GUID {E3F4187E-DADC-4477-866F-970DE54F0980} */
+    char pluginName[260];            /* 0x014, "Bitmap Plugin" */
+    char pluginDescription[268];     /* 0x118 */
+    uint32_t trailing[3];            /* 0x224, written as 0 */
+} PluginDescriptor;
+
+/* The file and geometry of one operation; the plug-in only reads it. */
+typedef struct ImageRequest {
+    uint32_t hostWord;               /* 0x000, never read */
+    char filePath[260];              /* 0x004, zero-terminated ANSI path */
+    int32_t x;                       /* 0x108, passed to the writer, unused */
+    int32_t y;                       /* 0x10C, passed to the writer, unused */
+    int32_t width;                   /* 0x110, load target or save source width */
+    int32_t height;                  /* 0x114 */
+    uint8_t bitCount;                /* 0x118, bits per pixel of a saved file */
+    uint8_t unread[3];               /* 0x119, never read */
+    uint32_t compression;            /* 0x11C, biCompression of a saved file */
+} ImageRequest;
+
+/* The probed geometry, as ImageCmdGetInfo writes it. */
+typedef struct ImageRecordInfo {
+    int32_t x;                       /* always 0 */
+    int32_t y;                       /* always 0 */
+    int32_t width;                   /* biWidth */
+    int32_t height;                  /* biHeight as stored, negative when top-down */
+    uint32_t bitCount;               /* low byte of biBitCount, widened */
+    uint32_t compression;            /* biCompression */
+} ImageRecordInfo;
+
+/* The host's image. pixels is owned by the host and never replaced. */
+typedef struct ImageRecord {
+    uint32_t hostWord;               /* 0x000, never touched */
+    ImageRecordInfo info;            /* 0x004, written by ImageCmdGetInfo on success */
+    char typeText[260];              /* 0x01C, first 4 bytes written by ImageCmdGetType */
+    int32_t isGray;                  /* 0x120, written by ImageCmdIsGray: 0 or 1 */
+    void* pixels;                    /* 0x124, 32-bit pixels (B,G,R,A) or gray bytes */
+} ImageRecord;
+
+#pragma pack(pop)
+
+TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginId) == 0x004, "pluginId");
+TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginName) == 0x014, "pluginName");
+TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginDescription) == 0x118, "pluginDescription");
+TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, trailing) == 0x224, "trailing");
+TESSALY_STATIC_ASSERT(sizeof(PluginDescriptor) == 0x230, "PluginDescriptor size");
+
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, filePath) == 0x004, "filePath");
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, x) == 0x108, "x");
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, y) == 0x10C, "y");
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, width) == 0x110, "width");
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, height) == 0x114, "height");
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, bitCount) == 0x118, "bitCount");
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, compression) == 0x11C, "compression");
+TESSALY_STATIC_ASSERT(sizeof(ImageRequest) == 0x120, "ImageRequest size");
+
+TESSALY_STATIC_ASSERT(offsetof(ImageRecord, info) == 0x004, "info");
+TESSALY_STATIC_ASSERT(offsetof(ImageRecord, typeText) == 0x01C, "typeText");
+TESSALY_STATIC_ASSERT(offsetof(ImageRecord, isGray) == 0x120, "isGray");
+TESSALY_STATIC_ASSERT(offsetof(ImageRecord, pixels) == 0x124, "pixels");
+TESSALY_STATIC_ASSERT(sizeof(ImageRecord) == 0x124 + sizeof(void*), "ImageRecord size");
+
+/* BaseProc: selector 0 fills the descriptor; any other selector does nothing. Returns 0. */
+typedef int32_t(TESSALY_CDECL* TessalyBaseProc)(int32_t selector, int32_t unused,
+                                                PluginDescriptor* descriptor);
+/* ParamProc: returns 0 and does nothing. */
+typedef int32_t(TESSALY_CDECL* TessalyParamProc)(void);
+/* ImageProc: runs one command; stdcall on 32-bit x86 (it removes its 12 bytes of arguments). */
+typedef int32_t(TESSALY_STDCALL* TessalyImageProc)(int32_t command, ImageRequest* request,
+                                                   ImageRecord* record);
+
+#ifdef TESSALY_BUILDING_PLUGIN
+int32_t TESSALY_CDECL BaseProc(int32_t selector, int32_t unused, PluginDescriptor* descriptor);
+int32_t TESSALY_CDECL ParamProc(void);
+int32_t TESSALY_STDCALL ImageProc(int32_t command, ImageRequest* request, ImageRecord* record);
+#endif
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TESSALY_PLUGIN_H */

@@ -1,0 +1,159 @@
+// The loader: headers, colour table, pixel decoding and scaling into the
+// host's buffer. Every check that can refuse the file runs before the first
+// pixel store, so a refused load leaves the host's buffer untouched. A load at
+// the file's own size decodes straight into the host's rows; a scaled load
+// decodes into one temporary image at the file's size and resamples it.
+#include <memory>
+#include <vector>
+
+#include "bmp/read/colour_profile.h"
+#include "bmp/read/decode.h"
+#include "bmp/read/decode_rle.h"
+#include "bmp/read/geometry.h"
+#include "shell/bmp_codec.h"
+#include "shell/file.h"
+
+namespace tessaly {
+namespace {
+
+// Feeds stored rows through the reader to `expand`, in pieces that fit the
+// reader's buffer, and each finished row to `rows`.
+template <class Rows, class Expand>
+void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand expand) {
+    const unsigned bits = layout.bitCount;
+    // Pieces hold a whole number of bytes: a multiple of 8 pixels, as many as fit the buffer.
+    const std::size_t piecePixels = (in.Capacity() * 8 / bits) / 8 * 8;
+    for (std::size_t r = 0; r < layout.height; ++r) {
+        const std::uint64_t rowStart = in.Offset();
+        const std::size_t y = layout.topDown ? r : layout.height - 1 - r;
+        const auto row = rows.Begin(y);
+        for (std::size_t x = 0; x < row.size(); x += piecePixels) {
+            const auto dst = row.subspan(x, std::min(piecePixels, row.size() - x));
+            const auto bytes = RowPixelBytes(static_cast<std::uint32_t>(dst.size()), bits);
+            expand(in.TakeZeroPadded(static_cast<std::size_t>(bytes)), dst);
+        }
+        rows.End(y);
+        in.SkipTo(rowStart + layout.stride);
+    }
+}
+
+template <class Rows>
+void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& out) {
+    switch (layout.format) {
+    case PixelFormat::Indexed1:
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed1(src, dst, table); });
+    case PixelFormat::Indexed2:
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed2(src, dst, table); });
+    case PixelFormat::Indexed4:
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed4(src, dst, table); });
+    case PixelFormat::Indexed8:
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed8(src, dst, table); });
+    case PixelFormat::Bgr24:
+        return DecodeRows(in, layout, out, [](auto src, auto dst) { ExpandBgr24(src, dst); });
+    case PixelFormat::Bgrx32:
+        return DecodeRows(in, layout, out, [](auto src, auto dst) { ExpandBgrx32(src, dst); });
+    case PixelFormat::Masked16: {
+        const auto masks = std::make_unique<MaskDecoder>(layout.masks);
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandMasked16(src, dst, *masks); });
+    }
+    case PixelFormat::Masked32: {
+        const auto masks = std::make_unique<MaskDecoder>(layout.masks);
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandMasked32(src, dst, *masks); });
+    }
+    }
+}
+
+// False when the file embeds a colour profile that its pixels cannot be shown
+// without. The profile is read through a second handle, since it usually
+// follows the pixels; an offset or size that does not fit the file means there
+// is no usable profile, and the pixels are taken as they are.
+bool ProfileAllowsPlainPixels(const char* path, const BmpHeaders& headers, std::uint64_t fileLength) {
+    if (headers.colourSpace != kProfileEmbedded) return true;
+    const std::uint64_t offset = kFileHeaderSize + std::uint64_t{headers.profileOffset};
+    const std::uint32_t size = headers.profileSize;
+    if (size == 0 || size > kMaxProfileBytes || offset + size > fileLength) return true;
+    File file;
+    if (!file.Open(path, kOpenRead)) return false;
+    std::vector<std::uint8_t> icc(size);
+    file.Skip(offset);
+    if (file.Read(icc.data(), icc.size()) != icc.size()) return true;
+    return ProfileLooksSrgb(icc);
+}
+
+}  // namespace
+
+std::optional<OpenedBmp> ReadLayout(StreamReader& in) {
+    auto headers = ReadBmpHeaders(in);
+    if (!headers) return std::nullopt;
+    std::uint32_t maskBytes = 0;
+    const ChannelMasks masks = ReadTrailingMasks(in, *headers, &maskBytes);
+    const auto layout = ResolveLayout(*headers, masks, maskBytes, in.Offset() + in.Remaining());
+    if (!layout) return std::nullopt;
+    return OpenedBmp{*headers, *layout};
+}
+
+bool ReadPalette(StreamReader& in, const BmpLayout& layout, Palette& palette) {
+    palette.fill(RGBQUAD{0, 0, 0, 0});
+    in.SkipTo(layout.paletteOffset);
+    for (std::uint32_t i = 0; i < layout.paletteEntries; ++i) {
+        const auto entry = in.Take(layout.paletteEntrySize);
+        if (!entry) return false;
+        const std::uint8_t reserved = layout.paletteEntrySize == 4 ? (*entry)[3] : 0;
+        palette[i] = RGBQUAD{(*entry)[0], (*entry)[1], (*entry)[2], reserved};
+    }
+    return true;
+}
+
+namespace {
+
+template <class Rows>
+void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows) {
+    in.SkipTo(layout.pixelOffset);
+    if (layout.kind == DecodeKind::Uncompressed) return DecodeUncompressed(in, layout, table, rows);
+    // The whole stream is read once; it is at most the file's size.
+    const std::vector<std::uint8_t> stream = in.TakeRest();
+    PixelSink<Rows> sink(rows, !layout.topDown);
+    DecodeRle(layout.kind, stream, table, layout.width, sink);
+}
+
+}  // namespace
+
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out) {
+    ImageRows rows(out);
+    DecodeInto(in, layout, table, rows);
+}
+
+void DecodeScaledPixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst) {
+    // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
+    RowResampler resampler(layout.width, layout.height, dst, !layout.topDown);
+    ResampledRows rows(layout.width, layout.height, resampler);
+    DecodeInto(in, layout, table, rows);
+}
+
+int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
+    // Limit: a target with no pixels, or one no 32-bit host could allocate, is refused.
+    if (width <= 0 || height <= 0 || !PixelBufferBytes(width, height)) return 0;
+    File file;
+    if (!file.Open(path, kOpenRead)) return 0;
+    StreamReader in(file, scratch);
+    const auto opened = ReadLayout(in);
+    if (opened) {
+        fileHeader = opened->headers.fileHeader;
+        infoHeader = opened->headers.infoHeader;
+    }
+    if (!opened || !ReadPalette(in, opened->layout, palette)) return 0;
+    if (!ProfileAllowsPlainPixels(path, opened->headers, file.GetLength())) return 0;
+    const BmpLayout& layout = opened->layout;
+    const PixelTable table = MakePixelTable(palette);
+
+    const ImageView host{static_cast<std::uint32_t*>(pixels), static_cast<std::size_t>(width),
+                         static_cast<std::size_t>(height)};
+    if (layout.width == host.width && layout.height == host.height) {
+        DecodePixels(in, layout, table, host);
+        return 1;
+    }
+    DecodeScaledPixels(in, layout, table, host);
+    return 1;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,100 @@
+// Where decoded pixels go.
+//
+// A row target hands out memory for one image row at a time (Begin) and is
+// told when that row is complete (End). ImageRows writes straight into an
+// image; ResampledRows keeps one row of its own and passes each finished row
+// to a RowResampler, so a scaled load never holds the whole source image.
+//
+// PixelSink writes a stored-order stream of pixels through a row target:
+// element p is stored row p / width, which lands top row first whichever
+// order the file stores its rows in. Its bounds come from the image, never
+// from a header field, and nothing can be written past them.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "bmp/read/image_view.h"
+#include "bmp/read/resample.h"
+
+namespace tessaly {
+
+class ImageRows {
+public:
+    explicit ImageRows(ImageView image) : image_(image) {}
+    [[nodiscard]] std::size_t Width() const { return image_.width; }
+    [[nodiscard]] std::size_t Height() const { return image_.height; }
+    [[nodiscard]] std::span<std::uint32_t> Begin(std::size_t y) { return image_.Row(y); }
+    void End(std::size_t /*y*/) {}
+
+private:
+    ImageView image_;
+};
+
+class ResampledRows {
+public:
+    ResampledRows(std::size_t width, std::size_t height, RowResampler& resampler)
+        : height_(height), row_(width), resampler_(resampler) {}
+    [[nodiscard]] std::size_t Width() const { return row_.size(); }
+    [[nodiscard]] std::size_t Height() const { return height_; }
+    [[nodiscard]] std::span<std::uint32_t> Begin(std::size_t /*y*/) { return row_; }
+    void End(std::size_t y) { resampler_.PushRow(y, row_); }
+
+private:
+    std::size_t height_;
+    std::vector<std::uint32_t> row_;
+    RowResampler& resampler_;
+};
+
+template <class Rows>
+class PixelSink {
+public:
+    // `bottomUp`: the first stored row is the image's last row.
+    PixelSink(Rows& rows, bool bottomUp) : rows_(rows), bottomUp_(bottomUp) { EnterRow(); }
+
+    // Writes n copies of px; false when the image ended first (the rest is dropped).
+    bool Fill(std::uint32_t px, std::size_t n) {
+        return Emit(n, [px](std::size_t) { return px; });
+    }
+
+    // Writes n pixels, pixel i being pixelAt(i); false when the image ended first.
+    template <class PixelAt>
+    bool Emit(std::size_t n, PixelAt pixelAt) {
+        std::size_t i = 0;
+        while (i < n) {
+            if (row_ == rows_.Height()) return false;
+            const std::size_t k = std::min(n - i, rows_.Width() - column_);
+            std::uint32_t* out = current_.data() + column_;
+            for (std::size_t j = 0; j < k; ++j) out[j] = pixelAt(i + j);
+            i += k;
+            column_ += k;
+            if (column_ == rows_.Width()) {
+                rows_.End(ImageRow());
+                ++row_;
+                column_ = 0;
+                EnterRow();
+            }
+        }
+        return true;
+    }
+
+    // Elements not yet written.
+    [[nodiscard]] std::size_t Remaining() const { return (rows_.Height() - row_) * rows_.Width() - column_; }
+
+private:
+    [[nodiscard]] std::size_t ImageRow() const { return bottomUp_ ? rows_.Height() - 1 - row_ : row_; }
+    void EnterRow() {
+        if (row_ < rows_.Height()) current_ = rows_.Begin(ImageRow());
+    }
+
+    Rows& rows_;
+    bool bottomUp_;
+    std::size_t row_ = 0;     // stored row being written
+    std::size_t column_ = 0;  // next element within it
+    std::span<std::uint32_t> current_;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,72 @@
+// Kernels of the writing side: header packing, row packing, the palette
+// indexer and the RLE8 encoder. No file access; nothing here allocates except
+// the encoder's output stream, which it hands over by value.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "bmp/read/bmp_layout.h"
+
+namespace tessaly {
+
+inline constexpr std::size_t kHeadersSize = 54;               // file header + 40-byte info header
+inline constexpr std::size_t kPaletteBytes = 1024;            // 256 RGBQUAD entries
+inline constexpr std::uint32_t kIndexedPixelOffset = 1078;    // 54 + 1024
+
+// Both headers of a file the writer makes: biSize 40, biPlanes 1, the
+// resolution, colour-count and image-size fields 0.
+std::array<std::uint8_t, kHeadersSize> PackHeaders(std::uint32_t fileSize, std::uint32_t pixelOffset,
+                                                   std::int32_t width, std::int32_t height,
+                                                   std::uint16_t bitCount, std::uint32_t compression);
+
+// One 24-bit row (B, G, R per pixel) from 32-bit pixels; dst holds 3 * src.size() bytes.
+void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
+
+// The gray ramp: entry i is B = G = R = i, reserved 0.
+std::array<std::uint8_t, kPaletteBytes> GrayRampPalette();
+
+// Groups colours by the top two bits of each of a pixel's four bytes. Entry 0
+// is 00 00 00 00 and stands for the class of pixels whose bytes are all below
+// 0x40; each further class met, in order of first appearance, gets the next
+// entry holding that first pixel's four bytes unchanged. 256 classes, so the
+// table can never overflow.
+class PaletteIndexer {
+public:
+    // Visits the pixels row by row, top row first, to fill the palette.
+    void Learn(std::span<const std::uint32_t> pixels);
+    [[nodiscard]] std::uint8_t IndexOf(std::uint32_t pixel) const { return indexOfClass_[ClassOf(pixel)]; }
+    // Indices of one row of pixels; dst holds src.size() bytes.
+    void IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) const;
+    [[nodiscard]] const std::array<std::uint8_t, kPaletteBytes>& Palette() const { return palette_; }
+    [[nodiscard]] unsigned Count() const { return count_; }
+
+    static std::uint8_t ClassOf(std::uint32_t pixel) {
+        // The top two bits of B, G, R and A, packed into one byte.
+        return static_cast<std::uint8_t>(((pixel >> 6) & 0x03) | ((pixel >> 12) & 0x0C) |
+                                         ((pixel >> 18) & 0x30) | ((pixel >> 24) & 0xC0));
+    }
+
+private:
+    std::array<std::uint8_t, kPaletteBytes> palette_{};
+    std::array<std::uint8_t, 256> indexOfClass_{};  // class 0 is index 0
+    std::array<bool, 256> known_{true};             // class 0 needs no entry
+    unsigned count_ = 0;
+};
+
+// Appends one line of palette indices as BI_RLE8 items: encoded runs of up to
+// 254, absolute runs of 3 to 254 (padded to an even length), runs of one for
+// short stretches, and an end of line. No delta or end-of-bitmap item.
+void EncodeRle8Line(std::span<const std::uint8_t> line, std::vector<std::uint8_t>& out);
+
+// The palette of `pixels` (width x height, top row first) and its BI_RLE8
+// stream, lines from the bottom row up.
+struct IndexedRle8 {
+    std::array<std::uint8_t, kPaletteBytes> palette{};
+    std::vector<std::uint8_t> stream;
+};
+IndexedRle8 EncodeIndexedRle8(std::span<const std::uint32_t> pixels, std::size_t width, std::size_t height);
+
+}  // namespace tessaly

@@ -1,0 +1,113 @@
+// The palette indexer and the RLE8 encoder: lines and palettes as tables, and
+// random lines through the encoder and our decoder.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "bmp/read/decode_rle.h"
+#include "bmp/write/encode.h"
+
+namespace tessaly {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Encode(const Bytes& line) {
+    Bytes out;
+    EncodeRle8Line(line, out);
+    return out;
+}
+
+TEST(Rle8Encode, Lines) {
+    Bytes three00(300, 9);
+    Bytes seventeen(17);
+    for (std::uint8_t i = 0; i < 17; ++i) seventeen[i] = static_cast<std::uint8_t>(i + 1);
+    Bytes seventeenWant(20 + 2, 0);
+    seventeenWant[1] = 0x10;
+    for (std::size_t i = 0; i < 16; ++i) seventeenWant[2 + i] = seventeen[i];
+    seventeenWant[18] = 0x01;
+    seventeenWant[19] = 17;
+    const struct {
+        Bytes line, want;
+    } cases[] = {
+        {{5, 5, 5, 5, 7}, {0x03, 0x05, 0x01, 0x05, 0x01, 0x07, 0x00, 0x00}},
+        {{1, 2, 3, 4, 5, 6}, {0x00, 0x05, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00, 0x01, 0x06, 0x00, 0x00}},
+        {{1, 2, 2}, {0x01, 0x01, 0x01, 0x02, 0x01, 0x02, 0x00, 0x00}},
+        {{42}, {0x01, 42, 0x00, 0x00}},
+        {{}, {0x00, 0x00}},
+        {three00, {0xFE, 9, 0x2D, 9, 0x01, 9, 0x00, 0x00}},
+        {seventeen, seventeenWant},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line.size());
+        EXPECT_EQ(Encode(c.line), c.want);
+    }
+}
+
+std::uint32_t Px(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a) {
+    return std::uint32_t{b} | std::uint32_t{g} << 8 | std::uint32_t{r} << 16 | std::uint32_t{a} << 24;
+}
+
+TEST(PaletteIndexer, ClassesAndFirstAppearance) {
+    {
+        PaletteIndexer ix;
+        const std::vector<std::uint32_t> px(6, Px(0x80, 0x80, 0x80, 0xFF));
+        ix.Learn(px);
+        const auto& p = ix.Palette();
+        EXPECT_EQ(Bytes(p.begin(), p.begin() + 8), (Bytes{0, 0, 0, 0, 0x80, 0x80, 0x80, 0xFF}));
+        EXPECT_TRUE(std::all_of(p.begin() + 8, p.end(), [](std::uint8_t v) { return v == 0; }));
+        EXPECT_EQ(ix.IndexOf(px[0]), 1);
+    }
+    {  // one class: the first pixel's bytes stand for both
+        PaletteIndexer ix;
+        const std::vector<std::uint32_t> px = {Px(0, 0, 0, 0xFF), Px(0x3F, 0x3F, 0x3F, 0xFF)};
+        ix.Learn(px);
+        EXPECT_EQ(ix.IndexOf(px[0]), 1);
+        EXPECT_EQ(ix.IndexOf(px[1]), 1);
+        EXPECT_EQ(ix.Count(), 1u);
+        EXPECT_EQ(Bytes(ix.Palette().begin() + 4, ix.Palette().begin() + 8), (Bytes{0, 0, 0, 0xFF}));
+    }
+    {  // all bytes below 0x40: index 0, no entry
+        PaletteIndexer ix;
+        const std::vector<std::uint32_t> px = {Px(0x3F, 0x10, 0, 0x20)};
+        ix.Learn(px);
+        EXPECT_EQ(ix.IndexOf(px[0]), 0);
+        EXPECT_EQ(ix.Count(), 0u);
+    }
+    {  // every colour: never more than 255 entries; opaque ones use at most 64
+        PaletteIndexer all, opaque;
+        std::vector<std::uint32_t> px;
+        for (std::uint32_t v = 0; v < (1u << 24); v += 997) px.push_back(v | (v << 8 & 0xFF000000u));
+        all.Learn(px);
+        EXPECT_LE(all.Count(), 255u);
+        for (auto& p : px) p |= 0xFF000000u;
+        opaque.Learn(px);
+        EXPECT_LE(opaque.Count(), 64u);
+    }
+}
+
+TEST(Rle8Encode, RandomLinesDecodeBackToTheirIndices) {
+    std::mt19937 rng(7);
+    PixelTable identity;
+    for (std::uint32_t i = 0; i < 256; ++i) identity[i] = i;
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::size_t width = 1 + rng() % 700;
+        Bytes line(width);
+        // Runs of random lengths so encoded runs, literals and short stretches all occur.
+        for (std::size_t x = 0; x < width;) {
+            const std::size_t run = 1 + rng() % (rng() % 2 ? 3 : 300);
+            const auto v = static_cast<std::uint8_t>(rng() % 5);
+            for (std::size_t k = 0; k < run && x < width; ++k) line[x++] = rng() % 3 ? v : static_cast<std::uint8_t>(rng());
+        }
+        Bytes stream = Encode(line);
+        stream.insert(stream.end(), {0x00, 0x01});
+        std::vector<std::uint32_t> out(width, 0xFFFFFFFF);
+        ImageRows rows(ImageView{out.data(), width, 1});
+        PixelSink<ImageRows> sink(rows, false);
+        DecodeRle(DecodeKind::Rle8, stream, identity, width, sink);
+        for (std::size_t x = 0; x < width; ++x) ASSERT_EQ(out[x], line[x]) << "trial " << trial << " x " << x;
+    }
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,95 @@
+// The file service: reads report short counts, a replacing write puts its
+// file in place only on Commit, and memory files hand over what was written.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "bmp/read/byte_reader.h"
+#include "shell/file.h"
+#include "support/bmp_builder.h"
+
+namespace tessaly::test {
+namespace {
+
+TEST(File, ReadsSkipsAndShortReads) {
+    TempDir dir;
+    const std::string path = dir.Write("f", Bytes{1, 2, 3, 4, 5});
+    File f;
+    ASSERT_TRUE(f.Open(path.c_str(), kOpenRead));
+    EXPECT_EQ(f.GetLength(), 5u);
+    std::uint8_t buf[8] = {};
+    EXPECT_EQ(f.Read(buf, 2), 2u);
+    f.Skip(1);
+    EXPECT_EQ(f.Read(buf, 8), 2u);  // fewer only at the end
+    EXPECT_EQ(buf[0], 4);
+    EXPECT_EQ(f.GetPosition(), 5u);
+    EXPECT_TRUE(f.Close());
+    File missing;
+    EXPECT_FALSE(missing.Open(dir.Path("nope").c_str(), kOpenRead));
+    EXPECT_FALSE(missing.Open(dir.Path("").c_str(), kOpenRead));  // a folder is not a file
+}
+
+TEST(StreamReader, TakeIsAllOrNothingAndPaddingIsZero) {
+    TempDir dir;
+    const std::string path = dir.Write("f", Bytes{1, 2, 3, 4, 5, 6, 7});
+    File f;
+    ASSERT_TRUE(f.Open(path.c_str(), kOpenRead));
+    std::uint8_t scratch[4];
+    StreamReader in(f, scratch);
+    const auto three = in.Take(3);
+    ASSERT_TRUE(three);
+    EXPECT_EQ(Bytes(three->begin(), three->end()), (Bytes{1, 2, 3}));
+    in.SkipTo(4);
+    const auto two = in.Take(2);
+    ASSERT_TRUE(two);
+    EXPECT_EQ(Bytes(two->begin(), two->end()), (Bytes{5, 6}));
+    EXPECT_FALSE(in.Take(2));  // one byte left: nothing is taken
+    const auto padded = in.TakeZeroPadded(3);
+    EXPECT_EQ(Bytes(padded.begin(), padded.end()), (Bytes{7, 0, 0}));
+}
+
+TEST(ReplacingFile, CommitReplacesAndDestructionDiscards) {
+    TempDir dir;
+    const std::string path = dir.Write("dest", Bytes{9, 9});
+    {
+        ReplacingFile w;
+        ASSERT_TRUE(w.Begin(path.c_str()));
+        ASSERT_TRUE(w.Write(Bytes{1, 2, 3}));
+        EXPECT_EQ(dir.FileCount(), 2u);
+    }  // never committed
+    EXPECT_EQ(ReadFile(path), (Bytes{9, 9}));
+    EXPECT_EQ(dir.FileCount(), 1u);
+    ReplacingFile w;
+    ASSERT_TRUE(w.Begin(path.c_str()));
+    ASSERT_TRUE(w.Write(Bytes{1, 2, 3}));
+    ASSERT_TRUE(w.Commit());
+    EXPECT_EQ(ReadFile(path), (Bytes{1, 2, 3}));
+    EXPECT_EQ(dir.FileCount(), 1u);
+    ReplacingFile nowhere;
+    EXPECT_FALSE(nowhere.Begin(dir.Path("no/such/dest").c_str()));
+}
+
+TEST(FileStatus, ReadOnlyMeansNoWriteBitForAnyone) {
+    TempDir dir;
+    const std::string path = dir.Write("f", Bytes{1});
+    EXPECT_EQ(GetStatus(path.c_str()).attribute & kAttributeReadOnly, 0u);
+    chmod(path.c_str(), 0444);
+    EXPECT_NE(GetStatus(path.c_str()).attribute & kAttributeReadOnly, 0u);
+    chmod(path.c_str(), 0400 | 0020);  // one group write bit is enough to count as writable
+    EXPECT_EQ(GetStatus(path.c_str()).attribute & kAttributeReadOnly, 0u);
+    EXPECT_FALSE(GetStatus(dir.Path("missing").c_str()).exists);
+}
+
+TEST(MemFile, DetachHandsOverEverythingWritten) {
+    MemFile m;
+    const Bytes a(1500, 7);
+    m.Write(a.data(), a.size());
+    m.Write(a.data(), 3);
+    EXPECT_EQ(m.GetLength(), 1503u);
+    const Bytes block = m.Detach();
+    EXPECT_EQ(block.size(), 1503u);
+    EXPECT_EQ(block.back(), 7);
+}
+
+}  // namespace
+}  // namespace tessaly::test

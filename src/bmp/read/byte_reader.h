@@ -76,20 +76,6 @@ public:
         offset_ = to;
     }
 
-    // Everything from the position to the end of the file, in one block of its own.
-    std::vector<std::uint8_t> TakeRest() {
-        const std::uint64_t total = Remaining();
-        if (total > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
-        std::vector<std::uint8_t> out(static_cast<std::size_t>(total));
-        const std::size_t buffered = std::min(end_ - begin_, out.size());
-        if (buffered != 0) std::memcpy(out.data(), buffer_.data() + begin_, buffered);
-        const std::size_t got = buffered + file_.Read(out.data() + buffered, out.size() - buffered);
-        out.resize(got);
-        begin_ = end_ = 0;
-        offset_ += got;
-        return out;
-    }
-
     // Absolute file offset of the next byte Take would return.
     [[nodiscard]] std::uint64_t Offset() const { return offset_; }
     // Bytes of the file from Offset() to its end.

@@ -21,9 +21,13 @@ struct RleState {
 
 // How many of a run's n pixels land. Compat: RLE8 and RLE24 runs flow on into
 // the next row; RLE4 runs stop at the end of the row and drop the rest.
-std::size_t PixelsPlaced(DecodeKind kind, const RleState& st, std::size_t n) {
-    if (kind != DecodeKind::Rle4) return n;
-    return st.x < st.width ? std::min(n, st.width - st.x) : 0;
+template <DecodeKind Kind>
+std::size_t PixelsPlaced(const RleState& st, std::size_t n) {
+    if constexpr (Kind != DecodeKind::Rle4) {
+        return n;
+    } else {
+        return st.x < st.width ? std::min(n, st.width - st.x) : 0;
+    }
 }
 
 std::uint32_t Bgr(const std::uint8_t* p) {
@@ -31,64 +35,58 @@ std::uint32_t Bgr(const std::uint8_t* p) {
 }
 
 // An encoded run of c pixels; `colour` holds the byte(s) after the count.
-template <class Sink>
-bool PlaceEncoded(DecodeKind kind, RleState& st, Sink& sink, const PixelTable& table, std::size_t c,
-                  const std::uint8_t* colour) {
-    const std::size_t n = PixelsPlaced(kind, st, c);
+template <DecodeKind Kind, class Sink>
+bool PlaceEncoded(RleState& st, Sink& sink, const PixelTable& table, std::size_t c, const std::uint8_t* colour) {
+    const std::size_t n = PixelsPlaced<Kind>(st, c);
     st.x += n;
-    switch (kind) {
-    case DecodeKind::Rle4: {
+    if constexpr (Kind == DecodeKind::Rle4) {
         const std::uint32_t pair[2] = {table[colour[0] >> 4], table[colour[0] & 0x0F]};
         return sink.Emit(n, [&pair](std::size_t i) { return pair[i & 1]; });
-    }
-    case DecodeKind::Rle24:
+    } else if constexpr (Kind == DecodeKind::Rle24) {
         return sink.Fill(Bgr(colour), n);
-    default:
+    } else {
         return sink.Fill(table[colour[0]], n);
     }
 }
 
 // An absolute run of s pixels from `data`.
-template <class Sink>
-bool PlaceAbsolute(DecodeKind kind, RleState& st, Sink& sink, const PixelTable& table, std::size_t s,
-                   const std::uint8_t* data) {
-    const std::size_t n = PixelsPlaced(kind, st, s);
+template <DecodeKind Kind, class Sink>
+bool PlaceAbsolute(RleState& st, Sink& sink, const PixelTable& table, std::size_t s, const std::uint8_t* data) {
+    const std::size_t n = PixelsPlaced<Kind>(st, s);
     st.x += n;
-    switch (kind) {
-    case DecodeKind::Rle4:
+    if constexpr (Kind == DecodeKind::Rle4) {
         return sink.Emit(n, [&](std::size_t i) { return table[(data[i / 2] >> ((i & 1) ? 0 : 4)) & 0x0F]; });
-    case DecodeKind::Rle24:
+    } else if constexpr (Kind == DecodeKind::Rle24) {
         return sink.Emit(n, [data](std::size_t i) { return Bgr(data + 3 * i); });
-    default:
+    } else {
         return sink.Emit(n, [&](std::size_t i) { return table[data[i]]; });
     }
 }
 
 // Stream bytes that hold s pixels of an absolute run, before the pad byte.
-std::size_t AbsoluteBytes(DecodeKind kind, std::size_t s) {
-    switch (kind) {
-    case DecodeKind::Rle4: return (s + 1) / 2;
-    case DecodeKind::Rle24: return 3 * s;
-    default: return s;
-    }
+template <DecodeKind Kind>
+std::size_t AbsoluteBytes(std::size_t s) {
+    if constexpr (Kind == DecodeKind::Rle4) return (s + 1) / 2;
+    if constexpr (Kind == DecodeKind::Rle24) return 3 * s;
+    return s;
 }
 
 // Runs the commands until one ends decoding.
-template <class Sink>
-void RunCommands(DecodeKind kind, ByteReader& in, const PixelTable& table, RleState& st, Sink& sink) {
+template <DecodeKind Kind, class Reader, class Sink>
+void RunCommands(Reader& in, const PixelTable& table, RleState& st, Sink& sink) {
     const std::uint32_t fill = table[0];
     while (auto cmd = in.Take(2)) {
         const std::size_t c = (*cmd)[0];
         const std::size_t s = (*cmd)[1];
         if (c != 0) {
             std::uint8_t colour[3] = {static_cast<std::uint8_t>(s), 0, 0};
-            if (kind == DecodeKind::Rle24) {
+            if constexpr (Kind == DecodeKind::Rle24) {
                 const auto more = in.Take(2);
                 if (!more) return;  // Limit: a command cut off by the end of the stream ends decoding
                 colour[1] = (*more)[0];
                 colour[2] = (*more)[1];
             }
-            if (!PlaceEncoded(kind, st, sink, table, c, colour)) return;
+            if (!PlaceEncoded<Kind>(st, sink, table, c, colour)) return;
             continue;
         }
         if (s == 0) {  // end of line
@@ -106,30 +104,38 @@ void RunCommands(DecodeKind kind, ByteReader& in, const PixelTable& table, RleSt
             if (!sink.Fill(fill, static_cast<std::size_t>(skip))) return;
             st.x += static_cast<std::size_t>(dx);
         } else {  // absolute run
-            const std::size_t bytes = AbsoluteBytes(kind, s);
+            const std::size_t bytes = AbsoluteBytes<Kind>(s);
             const auto data = in.Take(bytes);
             if (!data) return;
+            if (!PlaceAbsolute<Kind>(st, sink, table, s, data->data())) return;
             if (bytes % 2) (void)in.Take(1);  // the pad byte; a stream may end without it
-            if (!PlaceAbsolute(kind, st, sink, table, s, data->data())) return;
         }
     }
 }
 
 }  // namespace
 
-template <class Rows>
-void DecodeRle(DecodeKind kind, std::span<const std::uint8_t> stream, const PixelTable& table, std::size_t width,
-               PixelSink<Rows>& sink) {
-    ByteReader in(stream);
+template <class Reader, class Rows>
+void DecodeRle(DecodeKind kind, Reader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink) {
     RleState st{width};
-    RunCommands(kind, in, table, st, sink);
+    // The format is settled once here; the command loop never asks again.
+    switch (kind) {
+    case DecodeKind::Rle4:
+        RunCommands<DecodeKind::Rle4>(in, table, st, sink);
+        break;
+    case DecodeKind::Rle24:
+        RunCommands<DecodeKind::Rle24>(in, table, st, sink);
+        break;
+    default:
+        RunCommands<DecodeKind::Rle8>(in, table, st, sink);
+        break;
+    }
     // Limit: elements no command reached are the fill pixel, never leftover memory.
     (void)sink.Fill(table[0], sink.Remaining());
 }
 
-template void DecodeRle(DecodeKind, std::span<const std::uint8_t>, const PixelTable&, std::size_t,
-                        PixelSink<ImageRows>&);
-template void DecodeRle(DecodeKind, std::span<const std::uint8_t>, const PixelTable&, std::size_t,
-                        PixelSink<ResampledRows>&);
+template void DecodeRle(DecodeKind, ByteReader&, const PixelTable&, std::size_t, PixelSink<ImageRows>&);
+template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<ImageRows>&);
+template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<ResampledRows>&);
 
 }  // namespace tessaly

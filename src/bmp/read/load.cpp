@@ -110,10 +110,9 @@ template <class Rows>
 void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows) {
     in.SkipTo(layout.pixelOffset);
     if (layout.kind == DecodeKind::Uncompressed) return DecodeUncompressed(in, layout, table, rows);
-    // The whole stream is read once; it is at most the file's size.
-    const std::vector<std::uint8_t> stream = in.TakeRest();
+    // The stream runs to the end of the file and is read piece by piece as commands need it.
     PixelSink<Rows> sink(rows, !layout.topDown);
-    DecodeRle(layout.kind, stream, table, layout.width, sink);
+    DecodeRle(layout.kind, in, table, layout.width, sink);
 }
 
 }  // namespace

@@ -57,12 +57,29 @@ public:
 
     // Writes n copies of px; false when the image ended first (the rest is dropped).
     bool Fill(std::uint32_t px, std::size_t n) {
+        // Short runs inside the row, the common case of RLE data: eight stores
+        // whatever n is. Elements past the run are written again later (by the
+        // next command, an end of line, or the final fill), so storing ahead
+        // within the current row changes nothing that is seen.
+        if (n <= 8 && current_.size() - column_ >= 8) {
+            std::uint32_t* out = current_.data() + column_;
+            for (std::size_t j = 0; j < 8; ++j) out[j] = px;
+            column_ += n;
+            if (column_ == current_.size()) FinishRow();
+            return true;
+        }
         return Emit(n, [px](std::size_t) { return px; });
     }
 
     // Writes n pixels, pixel i being pixelAt(i); false when the image ended first.
     template <class PixelAt>
     bool Emit(std::size_t n, PixelAt pixelAt) {
+        if (n < current_.size() - column_) {  // inside the row: no row bookkeeping
+            std::uint32_t* out = current_.data() + column_;
+            for (std::size_t j = 0; j < n; ++j) out[j] = pixelAt(j);
+            column_ += n;
+            return true;
+        }
         std::size_t i = 0;
         while (i < n) {
             if (row_ == rows_.Height()) return false;
@@ -71,12 +88,7 @@ public:
             for (std::size_t j = 0; j < k; ++j) out[j] = pixelAt(i + j);
             i += k;
             column_ += k;
-            if (column_ == rows_.Width()) {
-                rows_.End(ImageRow());
-                ++row_;
-                column_ = 0;
-                EnterRow();
-            }
+            if (column_ == rows_.Width()) FinishRow();
         }
         return true;
     }
@@ -85,10 +97,15 @@ public:
     [[nodiscard]] std::size_t Remaining() const { return (rows_.Height() - row_) * rows_.Width() - column_; }
 
 private:
-    [[nodiscard]] std::size_t ImageRow() const { return bottomUp_ ? rows_.Height() - 1 - row_ : row_; }
-    void EnterRow() {
-        if (row_ < rows_.Height()) current_ = rows_.Begin(ImageRow());
+    void FinishRow() {
+        rows_.End(ImageRow());
+        ++row_;
+        column_ = 0;
+        EnterRow();
     }
+    [[nodiscard]] std::size_t ImageRow() const { return bottomUp_ ? rows_.Height() - 1 - row_ : row_; }
+    // The row being written; empty once the image is complete, so no store can follow.
+    void EnterRow() { current_ = row_ < rows_.Height() ? rows_.Begin(ImageRow()) : std::span<std::uint32_t>(); }
 
     Rows& rows_;
     bool bottomUp_;

@@ -29,7 +29,8 @@ std::vector<std::uint32_t> Decode(const RleCase& c) {
     std::vector<std::uint32_t> out(c.width * c.height, 0xDEADBEEF);
     ImageRows rows(ImageView{out.data(), c.width, c.height});
     PixelSink<ImageRows> sink(rows, false);
-    DecodeRle(c.kind, c.stream, Table(), c.width, sink);
+    ByteReader in(c.stream);
+    DecodeRle(c.kind, in, Table(), c.width, sink);
     return out;
 }
 
@@ -82,7 +83,8 @@ TEST(DecodeRle, Rle24RunsAndAbsoluteRuns) {
     std::vector<std::uint32_t> out(6, 0);
     ImageRows rows(ImageView{out.data(), 6, 1});
     PixelSink<ImageRows> sink(rows, false);
-    DecodeRle(DecodeKind::Rle24, stream, Table(), 6, sink);
+    ByteReader in(stream);
+    DecodeRle(DecodeKind::Rle24, in, Table(), 6, sink);
     const std::vector<std::uint32_t> want = {0xFF302010u, 0xFF302010u, 0xFF030201u, 0xFF060504u, 0xFF090807u, Table()[0]};
     EXPECT_EQ(out, want);
 }
@@ -93,7 +95,8 @@ TEST(DecodeRle, BottomUpStreamsLandTopRowFirst) {
     std::vector<std::uint32_t> out(4, 0);
     ImageRows rows(ImageView{out.data(), 2, 2});
     PixelSink<ImageRows> sink(rows, true);
-    DecodeRle(DecodeKind::Rle8, stream, Table(), 2, sink);
+    ByteReader in(stream);
+    DecodeRle(DecodeKind::Rle8, in, Table(), 2, sink);
     const PixelTable t = Table();
     EXPECT_EQ(out, (std::vector<std::uint32_t>{t[2], t[2], t[1], t[1]}));
 }

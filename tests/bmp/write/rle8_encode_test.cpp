@@ -104,7 +104,8 @@ TEST(Rle8Encode, RandomLinesDecodeBackToTheirIndices) {
         std::vector<std::uint32_t> out(width, 0xFFFFFFFF);
         ImageRows rows(ImageView{out.data(), width, 1});
         PixelSink<ImageRows> sink(rows, false);
-        DecodeRle(DecodeKind::Rle8, stream, identity, width, sink);
+        ByteReader in(stream);
+        DecodeRle(DecodeKind::Rle8, in, identity, width, sink);
         for (std::size_t x = 0; x < width; ++x) ASSERT_EQ(out[x], line[x]) << "trial " << trial << " x " << x;
     }
 }

@@ -5,11 +5,19 @@
 // vertical taps); an output row is combined from its T rows as soon as the
 // last of them has arrived. Rows arriving bottom row first are handled by
 // symmetry: counted from the bottom, the vertical weights are the same.
+//
+// Both passes accumulate exact 32-bit integer sums, so the SSE2 kernels give
+// the scalar kernels' results bit for bit.
 #include "bmp/read/resample.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define TESSALY_HAVE_SSE2 1
+#endif
 
 #include "shell/assert.h"
 
@@ -18,6 +26,8 @@ namespace {
 
 constexpr int kWeightBits = 14;
 constexpr int kMidBits = 6;  // fractional bits of the intermediate rows
+constexpr int kMidShift = kWeightBits - kMidBits;
+constexpr int kOutShift = kWeightBits + kMidBits;
 
 double Keys(double x) {
     constexpr double a = -0.5;
@@ -27,8 +37,11 @@ double Keys(double x) {
     return 0.0;
 }
 
-// One source row to dst width intermediate pixels (4 values each).
-void ResampleRow(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out) {
+std::int16_t MidValue(std::int32_t acc) {
+    return static_cast<std::int16_t>(std::clamp((acc + (1 << (kMidShift - 1))) >> kMidShift, -32768, 32767));
+}
+
+void HorizontalScalar(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(src.data());
     const std::size_t taps = xs.taps;
     for (std::size_t x = 0; x < xs.first.size(); ++x) {
@@ -37,20 +50,116 @@ void ResampleRow(std::span<const std::uint32_t> src, const AxisWeights& xs, std:
         std::int32_t acc[4] = {0, 0, 0, 0};
         for (std::size_t k = 0; k < taps; ++k)
             for (std::size_t c = 0; c < 4; ++c) acc[c] += w[k] * p[4 * k + c];
-        constexpr int shift = kWeightBits - kMidBits;
-        for (std::size_t c = 0; c < 4; ++c)
-            out[4 * x + c] = static_cast<std::int16_t>(std::clamp((acc[c] + (1 << (shift - 1))) >> shift, -32768, 32767));
+        for (std::size_t c = 0; c < 4; ++c) out[4 * x + c] = MidValue(acc[c]);
     }
 }
 
+// Lanes [begin, end) of one output row.
+void VerticalScalar(const std::int16_t* const* rows, const std::int16_t* w, std::size_t taps, std::size_t begin,
+                    std::size_t end, std::uint8_t* out) {
+    for (std::size_t i = begin; i < end; ++i) {
+        std::int32_t acc = 1 << (kOutShift - 1);
+        for (std::size_t k = 0; k < taps; ++k) acc += w[k] * rows[k][i];
+        out[i] = static_cast<std::uint8_t>(std::clamp(acc >> kOutShift, 0, 255));
+    }
+}
+
+#ifdef TESSALY_HAVE_SSE2
+
+// Four taps at a time: pixels p0..p3 are regrouped so each 16-bit pair holds
+// one channel of two neighbouring pixels, and pmaddwd weighs a pair per lane.
+void HorizontalSse2(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out) {
+    const std::size_t taps = xs.taps;
+    if (taps % 4 != 0) return HorizontalScalar(src, xs, out);  // sources narrower than the kernel
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i round = _mm_set1_epi32(1 << (kMidShift - 1));
+    const std::uint32_t* base = src.data();
+    for (std::size_t x = 0; x < xs.first.size(); ++x) {
+        const std::uint32_t* p = base + xs.first[x];
+        const auto* w = reinterpret_cast<const __m128i*>(&xs.pairs[x * taps * 2]);
+        __m128i acc = zero;
+        for (std::size_t k = 0; k < taps; k += 4, w += 2) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+            const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));  // p0 p2 p1 p3
+            const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));  // p0p1 | p2p3, bytewise
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), _mm_loadu_si128(w)));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), _mm_loadu_si128(w + 1)));
+        }
+        acc = _mm_srai_epi32(_mm_add_epi32(acc, round), kMidShift);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(acc, acc));
+    }
+}
+
+void VerticalSse2(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
+                  std::uint8_t* out) {
+    const std::size_t taps = ys.taps;
+    const std::int16_t* w = &ys.weights[y * taps];
+    if (taps % 2 != 0) return VerticalScalar(rows, w, taps, 0, lanes, out);
+    const auto* pairs = reinterpret_cast<const __m128i*>(&ys.pairs[y * taps * 2]);
+    const __m128i round = _mm_set1_epi32(1 << (kOutShift - 1));
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 8 <= lanes; i += 8) {
+        __m128i lo = round, hi = round;
+        for (std::size_t k = 0; k < taps; k += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i));
+            const __m128i wk = _mm_loadu_si128(pairs + k / 2);
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), wk));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), wk));
+        }
+        lo = _mm_srai_epi32(lo, kOutShift);
+        hi = _mm_srai_epi32(hi, kOutShift);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lo, hi), zero);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes);
+    }
+    VerticalScalar(rows, w, taps, i, lanes, out);
+}
+
+#endif
+
 }  // namespace
+
+ResampleKernel BestResampleKernel() {
+#ifdef TESSALY_HAVE_SSE2
+    return ResampleKernel::Sse2;
+#else
+    return ResampleKernel::Scalar;
+#endif
+}
+
+void HorizontalPass(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out, ResampleKernel k) {
+#ifdef TESSALY_HAVE_SSE2
+    if (k == ResampleKernel::Sse2) return HorizontalSse2(src, xs, out);
+#endif
+    (void)k;
+    HorizontalScalar(src, xs, out);
+}
+
+void VerticalPass(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
+                  std::uint8_t* out, ResampleKernel k) {
+#ifdef TESSALY_HAVE_SSE2
+    if (k == ResampleKernel::Sse2) return VerticalSse2(rows, ys, y, lanes, out);
+#endif
+    (void)k;
+    VerticalScalar(rows, &ys.weights[y * ys.taps], ys.taps, 0, lanes, out);
+}
 
 AxisWeights BuildAxisWeights(std::size_t srcLen, std::size_t dstLen) {
     const double scale = static_cast<double>(srcLen) / static_cast<double>(dstLen);
     const double stretch = std::max(1.0, scale);  // widen the kernel when shrinking
     const double support = 2.0 * stretch;
     AxisWeights t;
-    t.taps = std::min<std::size_t>(srcLen, static_cast<std::size_t>(std::ceil(2 * support)) + 1);
+    // The widest window any output coordinate needs (about 2 * support taps).
+    std::size_t needed = 1;
+    for (std::size_t i = 0; i < dstLen; ++i) {
+        const double centre = (static_cast<double>(i) + 0.5) * scale - 0.5;
+        const auto span = static_cast<std::int64_t>(std::floor(centre + support)) -
+                          static_cast<std::int64_t>(std::floor(centre - support));
+        needed = std::max(needed, static_cast<std::size_t>(span));
+    }
+    const std::size_t padded = (needed + 3) / 4 * 4;
+    t.taps = padded <= srcLen ? padded : std::min(needed, srcLen);
     t.first.resize(dstLen);
     t.weights.assign(dstLen * t.taps, 0);
     std::vector<double> w(t.taps);
@@ -82,40 +191,40 @@ AxisWeights BuildAxisWeights(std::size_t srcLen, std::size_t dstLen) {
         // Rounding leftovers go to the largest weight, so a flat image stays exactly flat.
         out[largest] = static_cast<std::int16_t>(out[largest] + ((1 << kWeightBits) - total));
     }
+    if (t.taps % 2 == 0) {
+        t.pairs.resize(dstLen * t.taps * 2);
+        for (std::size_t j = 0; j < dstLen * t.taps / 2; ++j) {
+            const auto pair = static_cast<std::int32_t>(static_cast<std::uint16_t>(t.weights[2 * j]) |
+                                                        static_cast<std::uint32_t>(static_cast<std::uint16_t>(t.weights[2 * j + 1])) << 16);
+            for (std::size_t r = 0; r < 4; ++r) t.pairs[4 * j + r] = pair;
+        }
+    }
     return t;
 }
 
 RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp)
-    : dst_(dst), bottomUp_(bottomUp), srcHeight_(srcHeight), xs_(BuildAxisWeights(srcWidth, dst.width)),
-      ys_(BuildAxisWeights(srcHeight, dst.height)), ring_(ys_.taps * dst.width * 4), acc_(dst.width * 4) {
+    : dst_(dst), bottomUp_(bottomUp), srcHeight_(srcHeight), kernel_(BestResampleKernel()),
+      xs_(BuildAxisWeights(srcWidth, dst.width)), ys_(BuildAxisWeights(srcHeight, dst.height)),
+      ring_(ys_.taps * dst.width * 4), window_(ys_.taps) {
     TESSALY_ASSERT(srcWidth > 0 && srcHeight > 0 && dst.width > 0 && dst.height > 0);
 }
 
 void RowResampler::PushRow(std::size_t y, std::span<const std::uint32_t> row) {
     const std::size_t arrival = bottomUp_ ? srcHeight_ - 1 - y : y;  // rows counted in arrival order
-    const std::size_t lane = dst_.width * 4;
-    ResampleRow(row, xs_, &ring_[(arrival % ys_.taps) * lane]);
+    HorizontalPass(row, xs_, &ring_[(arrival % ys_.taps) * dst_.width * 4], kernel_);
     EmitReady(arrival);
 }
 
 void RowResampler::EmitReady(std::size_t arrived) {
-    const std::size_t lane = dst_.width * 4;
+    const std::size_t lanes = dst_.width * 4;
     const std::size_t taps = ys_.taps;
     // Output rows in arrival order; their windows only move forward.
     while (nextOut_ < dst_.height && ys_.first[nextOut_] + taps - 1 <= arrived) {
         const std::size_t first = ys_.first[nextOut_];
-        const std::int16_t* w = &ys_.weights[nextOut_ * taps];
-        std::fill(acc_.begin(), acc_.end(), 1 << (kWeightBits + kMidBits - 1));
-        for (std::size_t k = 0; k < taps; ++k) {
-            const std::int16_t* src = &ring_[((first + k) % taps) * lane];
-            const std::int32_t wk = w[k];
-            std::int32_t* acc = acc_.data();
-            for (std::size_t i = 0; i < lane; ++i) acc[i] += wk * src[i];
-        }
+        for (std::size_t k = 0; k < taps; ++k) window_[k] = &ring_[((first + k) % taps) * lanes];
         const std::size_t y = bottomUp_ ? dst_.height - 1 - nextOut_ : nextOut_;
-        auto* out = reinterpret_cast<std::uint8_t*>(dst_.Row(y).data());
-        for (std::size_t i = 0; i < lane; ++i)
-            out[i] = static_cast<std::uint8_t>(std::clamp(acc_[i] >> (kWeightBits + kMidBits), 0, 255));
+        VerticalPass(window_.data(), ys_, nextOut_, lanes, reinterpret_cast<std::uint8_t*>(dst_.Row(y).data()),
+                     kernel_);
         ++nextOut_;
     }
 }

@@ -23,13 +23,29 @@ namespace tessaly {
 
 // Per output coordinate: the first source index and `taps` weights in 14-bit
 // fixed point summing to exactly 1 << 14; edge clamping is folded into the
-// weights, so every window lies inside the source.
+// weights, so every window lies inside the source. Where the source is long
+// enough, taps is a multiple of 4 (the extra taps weigh 0) so the vector
+// kernels work four pixels at a time.
 struct AxisWeights {
     std::size_t taps = 0;
     std::vector<std::size_t> first;
     std::vector<std::int16_t> weights;
+    // The same weights as 32-bit words holding a pair (w[2j], w[2j+1]), each
+    // pair four times over, ready for the vector kernels: taps / 2 x 4 words per coordinate.
+    std::vector<std::int32_t> pairs;
 };
 AxisWeights BuildAxisWeights(std::size_t srcLength, std::size_t dstLength);
+
+// The two passes, as kernels over memory. Scalar is the reference; Sse2
+// computes the same integers with SSE2 and is used where the CPU has it.
+enum class ResampleKernel : std::uint8_t { Scalar, Sse2 };
+ResampleKernel BestResampleKernel();
+
+// One source row to xs.first.size() intermediate pixels (4 values each, 6 fractional bits).
+void HorizontalPass(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out, ResampleKernel k);
+// Output row `y` of `lanes` bytes from ys.taps intermediate rows.
+void VerticalPass(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
+                  std::uint8_t* out, ResampleKernel k);
 
 class RowResampler {
 public:
@@ -46,9 +62,10 @@ private:
     ImageView dst_;
     bool bottomUp_;
     std::size_t srcHeight_;
+    ResampleKernel kernel_;
     AxisWeights xs_, ys_;
     std::vector<std::int16_t> ring_;  // ys_.taps intermediate rows of dst width * 4 values
-    std::vector<std::int32_t> acc_;
+    std::vector<const std::int16_t*> window_;
     std::size_t nextOut_ = 0;         // next output row, counted in arrival order
 };
 

@@ -110,6 +110,20 @@ bool File::Write(const void* buffer, std::size_t n) {
     return true;
 }
 
+bool File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t n) {
+    if (!IsOpen() || offset + n > length_) return false;
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(AsHandle(handle_), to, nullptr, FILE_BEGIN)) return false;
+    const std::uint64_t end = length_;
+    position_ = offset;
+    if (!Write(buffer, n)) return false;
+    length_ = end;
+    to.QuadPart = static_cast<LONGLONG>(end);
+    position_ = end;
+    return SetFilePointerEx(AsHandle(handle_), to, nullptr, FILE_BEGIN) != 0;
+}
+
 bool File::Flush() { return IsOpen() && FlushFileBuffers(AsHandle(handle_)); }
 
 bool File::Close() {
@@ -208,6 +222,19 @@ bool File::Write(const void* buffer, std::size_t n) {
     }
     position_ += done;
     length_ = position_;
+    return true;
+}
+
+bool File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t n) {
+    if (!IsOpen() || offset + n > length_) return false;
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t put = ::pwrite(static_cast<int>(handle_), in + done, n - done, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
     return true;
 }
 

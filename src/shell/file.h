@@ -51,6 +51,9 @@ public:
     void Skip(std::uint64_t n);
     // Writes all n bytes at the position; false on any failure.
     [[nodiscard]] bool Write(const void* buffer, std::size_t n);
+    // Writes all n bytes at `offset` (within what was written so far); the position then stands
+    // after them. False on any failure.
+    [[nodiscard]] bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n);
     // Written bytes reach the storage device (fsync on POSIX); false on failure.
     [[nodiscard]] bool Flush();
     // Closes the file; false when the close reported an error. Closing a closed file is a no-op.
@@ -83,6 +86,10 @@ public:
     [[nodiscard]] bool Write(const void* buffer, std::size_t n) { return file_.Write(buffer, n); }
     [[nodiscard]] bool Write(std::span<const std::uint8_t> bytes) {
         return file_.Write(bytes.data(), bytes.size());
+    }
+    // Rewrites bytes already written (a header field known only at the end).
+    [[nodiscard]] bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        return file_.WriteAt(offset, bytes.data(), bytes.size());
     }
     // Flush, close and rename over the destination; false (and nothing replaced) on any failure.
     [[nodiscard]] bool Commit();

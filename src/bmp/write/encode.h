@@ -44,9 +44,9 @@ public:
     [[nodiscard]] unsigned Count() const { return count_; }
 
     static std::uint8_t ClassOf(std::uint32_t pixel) {
-        // The top two bits of B, G, R and A, packed into one byte.
-        return static_cast<std::uint8_t>(((pixel >> 6) & 0x03) | ((pixel >> 12) & 0x0C) |
-                                         ((pixel >> 18) & 0x30) | ((pixel >> 24) & 0xC0));
+        // The top two bits of B, G, R and A, packed into one byte (B lowest):
+        // one multiply gathers the four 2-bit fields into the top byte.
+        return static_cast<std::uint8_t>((((pixel >> 6) & 0x03030303u) * 0x01041040u) >> 24);
     }
 
 private:
@@ -56,9 +56,13 @@ private:
     unsigned count_ = 0;
 };
 
-// Appends one line of palette indices as BI_RLE8 items: encoded runs of up to
-// 254, absolute runs of 3 to 254 (padded to an even length), runs of one for
-// short stretches, and an end of line. No delta or end-of-bitmap item.
+// Writes one line of palette indices as BI_RLE8 items at `out`: encoded runs
+// of up to 254, absolute runs of 3 to 254 (padded to an even length), runs of
+// one for short stretches, and an end of line. No delta or end-of-bitmap item.
+// `out` must hold MaxRle8LineBytes(line.size()); returns the bytes written.
+std::size_t EncodeRle8Line(std::span<const std::uint8_t> line, std::uint8_t* out);
+inline constexpr std::size_t MaxRle8LineBytes(std::size_t width) { return 2 * width + 4; }
+// The same, appended to a vector.
 void EncodeRle8Line(std::span<const std::uint8_t> line, std::vector<std::uint8_t>& out);
 
 // The palette of `pixels` (width x height, top row first) and its BI_RLE8

@@ -142,20 +142,17 @@ int BmpCodec::SaveBmp(const char* path, ImageInfo info, const void* pixels) {
     const auto* src32 = static_cast<const std::uint32_t*>(pixels);
     const auto* src8 = static_cast<const std::uint8_t*>(pixels);
 
-    IndexedRle8 encoded;  // the palette of an indexed save, and its stream when RLE
-    PaletteIndexer indexer;
-    std::uint64_t dataBytes = stride * h;
-    if (rle) {
-        encoded = EncodeIndexedRle8({src32, w * h}, w, h);
-        dataBytes = encoded.stream.size();
-    } else if (indexed) {
+    PaletteIndexer indexer;  // the palette of a save from 32-bit pixels to 8 bits
+    std::array<std::uint8_t, kPaletteBytes> colourTable{};
+    if (indexed) {
         indexer.Learn({src32, w * h});
-        encoded.palette = indexer.Palette();
+        colourTable = indexer.Palette();
     } else if (gray) {
-        encoded.palette = GrayRampPalette();
+        colourTable = GrayRampPalette();
     }
-    // Limit: bfSize is 32 bits; a file it cannot describe is not written.
-    const std::uint64_t fileSize = pixelOffset + dataBytes;
+    // Limit: bfSize is 32 bits; a file it cannot describe is not written. An
+    // RLE8 stream's length is known only once written: bfSize is set then.
+    const std::uint64_t fileSize = pixelOffset + (rle ? 0 : stride * h);
     if (fileSize > 0xFFFFFFFFull) return 0;
     if (GetStatus(path).attribute & kAttributeReadOnly) return 0;
 
@@ -165,12 +162,25 @@ int BmpCodec::SaveBmp(const char* path, ImageInfo info, const void* pixels) {
     const auto headers = PackHeaders(static_cast<std::uint32_t>(fileSize), pixelOffset, info.width, info.height,
                                      info.bitCount, rle ? BI_RLE8 : BI_RGB);
     if (!out.Put(headers)) return 0;
-    if (info.bitCount == 8 && !out.Put(encoded.palette)) return 0;
+    if (info.bitCount == 8 && !out.Put(colourTable)) return 0;
 
     const std::size_t rowStride = static_cast<std::size_t>(stride);
     bool written = false;
     if (rle) {
-        written = out.Put(encoded.stream);
+        // Lines from the bottom row up, each encoded into one reused buffer.
+        std::vector<std::uint8_t> line(w), items(MaxRle8LineBytes(w));
+        std::uint64_t streamBytes = 0;
+        written = true;
+        for (std::size_t r = h; written && r-- > 0;) {
+            indexer.IndexRow({src32 + r * w, w}, line);
+            const std::size_t n = EncodeRle8Line(line, items.data());
+            streamBytes += n;
+            written = out.Put({items.data(), n});
+        }
+        const std::uint64_t total = pixelOffset + streamBytes;
+        std::uint8_t size[4];
+        StoreLe32(size, static_cast<std::uint32_t>(total));
+        written = written && total <= 0xFFFFFFFFull && out.Flush() && file.WriteAt(2, size);
     } else if (gray) {
         written = WriteRowsBottomUp(out, h, w, 1, rowStride, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
             std::memcpy(dst.data(), src8 + r * w + x, n);

@@ -48,6 +48,15 @@ std::uint32_t Px(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a)
     return std::uint32_t{b} | std::uint32_t{g} << 8 | std::uint32_t{r} << 16 | std::uint32_t{a} << 24;
 }
 
+TEST(PaletteIndexer, ClassIsTheTopTwoBitsOfEachByte) {
+    std::mt19937 rng(1);
+    for (int i = 0; i < 10000; ++i) {
+        const std::uint32_t p = static_cast<std::uint32_t>(rng());
+        const unsigned want = (p >> 6 & 3) | (p >> 14 & 3) << 2 | (p >> 22 & 3) << 4 | (p >> 30 & 3) << 6;
+        ASSERT_EQ(PaletteIndexer::ClassOf(p), want) << std::hex << p;
+    }
+}
+
 TEST(PaletteIndexer, ClassesAndFirstAppearance) {
     {
         PaletteIndexer ix;

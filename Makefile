@@ -2,12 +2,15 @@
 # Debian 12 machine as root: each installs what is missing first.
 JOBS ?= 2
 
-.PHONY: all setup build demo test test-unit test-asan bench fuzz clean
+.PHONY: all setup setup-cross build demo test test-unit test-asan test-i386 test-windows bench fuzz clean
 
 all: build
 
 setup:
 	@scripts/setup.sh base
+
+setup-cross:
+	@scripts/setup.sh base cross
 
 build: setup
 	cmake --preset default
@@ -24,7 +27,22 @@ test-asan: setup
 	cmake --build --preset asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j $(JOBS)
 
-test: test-unit test-asan
+# The unit suite as a 32-bit x86 process under qemu-i386: the host's record layout and word size.
+test-i386: setup-cross
+	cmake --preset i386
+	cmake --build --preset i386 -j $(JOBS)
+	ctest --preset i386 -j $(JOBS)
+
+# Tessaly.dll for 32-bit Windows, checked as a PE file; the 64-bit Windows build run under Wine.
+test-windows: build setup-cross
+	cmake --preset mingw32
+	cmake --build --preset mingw32 -j $(JOBS)
+	/usr/bin/python3 tests/windows/check_pe.py build-mingw32/Tessaly.dll i686-w64-mingw32-objdump
+	cmake --preset mingw64
+	cmake --build --preset mingw64 -j $(JOBS)
+	tests/windows/wine_e2e.sh build/tessaly build/tessaly_samples build-mingw64/tessaly.exe build-mingw64/wineprefix
+
+test: test-unit test-asan test-i386 test-windows
 
 bench: setup
 	@scripts/setup.sh bench

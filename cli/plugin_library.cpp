@@ -37,6 +37,13 @@ bool PluginLibrary::Load(const std::string& path, std::string& error) {
         error = "plug-in " + path + " lacks BaseProc, ParamProc or ImageProc";
         return false;
     }
+    // Hosts that bind by ordinal must reach the same functions: 1, 2 and 3.
+    if (Resolve<TessalyBaseProc>(handle_, MAKEINTRESOURCEA(1)) != baseProc ||
+        Resolve<TessalyParamProc>(handle_, MAKEINTRESOURCEA(2)) != paramProc ||
+        Resolve<TessalyImageProc>(handle_, MAKEINTRESOURCEA(3)) != imageProc) {
+        error = "plug-in " + path + " does not export BaseProc, ParamProc and ImageProc as ordinals 1, 2 and 3";
+        return false;
+    }
     return true;
 }
 

@@ -28,10 +28,12 @@ std::optional<Xyz> ReadXyzTag(std::span<const std::uint8_t> icc, std::uint32_t s
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint8_t* entry = &icc[132 + 12 * std::size_t{i}];
         if (LoadBe32(entry) != sig) continue;
-        const std::uint64_t offset = LoadBe32(entry + 4), size = LoadBe32(entry + 8);
-        if (size < 20 || offset + 20 > icc.size() || LoadBe32(&icc[offset]) != Tag("XYZ ")) return std::nullopt;
-        auto fixed = [&](std::size_t at) {
-            return static_cast<double>(static_cast<std::int32_t>(LoadBe32(&icc[offset + at]))) / 65536.0;
+        const std::uint64_t at = LoadBe32(entry + 4), size = LoadBe32(entry + 8);
+        if (size < 20 || at + 20 > icc.size()) return std::nullopt;
+        const auto offset = static_cast<std::size_t>(at);
+        if (LoadBe32(&icc[offset]) != Tag("XYZ ")) return std::nullopt;
+        auto fixed = [&](std::size_t field) {
+            return static_cast<double>(static_cast<std::int32_t>(LoadBe32(&icc[offset + field]))) / 65536.0;
         };
         return Xyz{fixed(8), fixed(12), fixed(16)};
     }

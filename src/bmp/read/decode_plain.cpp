@@ -95,7 +95,7 @@ MaskDecoder::MaskDecoder(const ChannelMasks& masks) {
             continue;
         }
         for (std::uint64_t v = 0; v <= ch.max; ++v)
-            ch.table[v] = static_cast<std::uint8_t>((2 * v * 255 + ch.max) / (2 * ch.max));
+            ch.table[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>((2 * v * 255 + ch.max) / (2 * ch.max));
     }
 }
 

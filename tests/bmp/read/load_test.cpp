@@ -241,6 +241,37 @@ TEST_F(LoadTest, AHugeDeclaredImageInATinyFileAllocatesNothingLarge) {
     EXPECT_LT(watch.Largest(), 1u << 20);
 }
 
+TEST_F(LoadTest, HugeGeometryIsRefusedOnEveryWordSize) {
+    // Sizes whose products overflow 32 bits: each is refused, nothing is allocated for it.
+    auto header = [](std::int32_t w, std::int32_t h, std::uint16_t bits, std::uint32_t compression, Bytes pixels) {
+        BmpBuilder b;
+        b.width = w;
+        b.height = h;
+        b.bitCount = bits;
+        b.compression = compression;
+        if (bits <= 8) b.palette.assign(std::size_t{1} << bits, 0x808080);
+        b.pixels = std::move(pixels);
+        return b.Build();
+    };
+    const struct {
+        const char* name;
+        Bytes file;
+    } cases[] = {
+        {"3000000 x 2000000 at 24 bits", header(3000000, 2000000, 24, 0, Bytes(64, 7))},
+        {"65535 x 65535 RLE8 with a 2-byte stream", header(65535, 65535, 8, 1, {0x00, 0x01})},
+        {"stride x height beyond 32 bits (1 bit, 2^31 - 1 wide)", header(0x7FFFFFFF, 3, 1, 0, Bytes(64, 0))},
+        {"4 bytes per pixel just past 2^32", header(0x40000000, 1, 32, 0, Bytes(64, 0))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AllocationWatch watch;
+        const auto [ok, px] = Load(c.file, 2, 2);
+        EXPECT_EQ(ok, 0);
+        for (const std::uint32_t p : px) EXPECT_EQ(p, kPoison);
+        EXPECT_LT(watch.Largest(), 1u << 20);
+    }
+}
+
 TEST_F(LoadTest, LoadsAtTheFileSizeAllocateNothingProportionalToTheImage) {
     const Bytes file = Rgb24File(1000, 300);
     const std::string path = dir_.Write("big.bmp", file);

@@ -2,7 +2,8 @@
 # Debian 12 machine as root: each installs what is missing first.
 JOBS ?= 2
 
-.PHONY: all setup setup-cross build demo test test-unit test-asan test-i386 test-windows bench fuzz clean
+.PHONY: all setup setup-cross build demo test test-unit test-asan test-i386 test-windows test-fuzz bench fuzz clean
+FUZZ_SECONDS ?= 600
 
 all: build
 
@@ -42,7 +43,19 @@ test-windows: build setup-cross
 	cmake --build --preset mingw64 -j $(JOBS)
 	tests/windows/wine_e2e.sh build/tessaly build/tessaly_samples build-mingw64/tessaly.exe build-mingw64/wineprefix
 
-test: test-unit test-asan test-i386 test-windows
+# Each fuzz target for 30 s (the saved crash inputs replay in the unit suite).
+test-fuzz: build
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run_fuzzers.sh build-fuzz 30
+
+test: test-unit test-asan test-i386 test-windows test-fuzz
+
+# Longer fuzzing: FUZZ_SECONDS per target (default 600).
+fuzz: build
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run_fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 bench: setup
 	@scripts/setup.sh bench

@@ -127,6 +127,8 @@ std::optional<BmpLayout> ResolveLayout(const BmpHeaders& headers, ChannelMasks m
                                        std::uint32_t maskBytes, std::uint64_t fileLength) {
     const BITMAPINFOHEADER& info = headers.infoHeader;
     BmpLayout out;
+    // The whole info header must lie inside the file, however long it says it is.
+    if (kFileHeaderSize + std::uint64_t{headers.headerSize} > fileLength) return std::nullopt;
     // A positive width and a nonzero height are needed for any pixel; a
     // negative width (with either sign of height) cannot be decoded.
     if (info.biWidth <= 0 || info.biHeight == 0) return std::nullopt;

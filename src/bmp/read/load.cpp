@@ -3,6 +3,7 @@
 // pixel store, so a refused load leaves the host's buffer untouched. A load at
 // the file's own size decodes straight into the host's rows; a scaled load
 // decodes into one temporary image at the file's size and resamples it.
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -15,6 +16,8 @@
 
 namespace tessaly {
 namespace {
+
+constexpr std::uint64_t kMaxPixelsPerFileByte = 65536;
 
 // Feeds stored rows through the reader to `expand`, in pieces that fit the
 // reader's buffer, and each finished row to `rows`.
@@ -147,6 +150,15 @@ int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, st
 
     const ImageView host{static_cast<std::uint32_t*>(pixels), static_cast<std::size_t>(width),
                          static_cast<std::size_t>(height)};
+    // Limit: decoding costs time in proportion to the pixels the file declares.
+    // A scaled load refuses a file that declares more than kMaxPixelsPerFileByte
+    // pixels per byte it holds (and more than the host asked for): only
+    // degenerate files come near that (RLE streams that leave nearly every
+    // pixel undefined, pixel arrays missing nearly all their bytes), and they
+    // would otherwise take time out of all proportion to the file and the host's buffer.
+    const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
+    const std::uint64_t targetPixels = std::uint64_t{host.width} * host.height;
+    if (sourcePixels > std::max(targetPixels, kMaxPixelsPerFileByte * file.GetLength())) return 0;
     if (layout.width == host.width && layout.height == host.height) {
         DecodePixels(in, layout, table, host);
         return 1;

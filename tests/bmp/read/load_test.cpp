@@ -272,6 +272,28 @@ TEST_F(LoadTest, HugeGeometryIsRefusedOnEveryWordSize) {
     }
 }
 
+TEST_F(LoadTest, ScaledLoadsRefuseFilesDeclaringFarMorePixelsThanTheyHold) {
+    BmpBuilder b;
+    b.width = 30000;
+    b.height = 30000;
+    b.bitCount = 8;
+    b.compression = 1;
+    b.clrUsed = 1;
+    b.palette = {0x102030};
+    b.pixels = {0x00, 0x01};
+    const auto [ok, px] = Load(b.Build(), 4, 4);
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(px, std::vector<std::uint32_t>(16, kPoison));
+    // The same kind of file at a sane size loads, scaled or not: every pixel is entry 0.
+    b.width = 300;
+    b.height = 200;
+    for (const auto& [w, h] : {std::pair{300, 200}, {7, 5}}) {
+        const auto [ok2, px2] = Load(b.Build(), w, h);
+        ASSERT_EQ(ok2, 1);
+        EXPECT_EQ(px2, std::vector<std::uint32_t>(static_cast<std::size_t>(w * h), 0xFF102030u));
+    }
+}
+
 TEST_F(LoadTest, LoadsAtTheFileSizeAllocateNothingProportionalToTheImage) {
     const Bytes file = Rgb24File(1000, 300);
     const std::string path = dir_.Write("big.bmp", file);

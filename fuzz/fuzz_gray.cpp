@@ -1,0 +1,8 @@
+// Fuzz target: the gray test and the gray load.
+#include "harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    tessaly::fuzz::MemoryFile file(data, size);
+    tessaly::fuzz::GrayOperations(file.Path());
+    return 0;
+}

@@ -1,0 +1,125 @@
+// Shared by the fuzz targets and the crash-input replay test: runs the codec's
+// operations on bytes in memory through a memory file (memfd), exactly as the
+// exports run them on a path. The harness caps the sizes it asks for; the
+// library caps nothing on its behalf.
+#pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bmp/write/encode.h"
+#include "shell/bmp_codec.h"
+
+namespace tessaly::fuzz {
+
+// Limit: the largest image the harness asks the codec for, in pixels.
+inline constexpr std::uint64_t kMaxHarnessPixels = 1u << 20;
+
+class MemoryFile {
+public:
+    MemoryFile(const std::uint8_t* data, std::size_t size) {
+        fd_ = memfd_create("tessaly-fuzz", MFD_CLOEXEC);
+        if (fd_ < 0) std::abort();
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = write(fd_, data + done, size - done);
+            if (n <= 0) std::abort();
+            done += static_cast<std::size_t>(n);
+        }
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+    }
+    ~MemoryFile() { close(fd_); }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    [[nodiscard]] const char* Path() const { return path_.c_str(); }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+inline BmpCodec& FuzzCodec() {
+    static auto* codec = new BmpCodec();  // lives for the process, as the module's one codec does
+    return *codec;
+}
+
+// The file's own width and row count, when the probe reads them and they fit the cap.
+inline bool OwnSize(const char* path, std::int32_t& w, std::int32_t& h) {
+    ImageInfo info;
+    if (!FuzzCodec().ProbeBmpFile(path, info) || info.width <= 0 || info.height == 0 || info.height == INT32_MIN)
+        return false;
+    w = info.width;
+    h = info.height < 0 ? -info.height : info.height;
+    return std::uint64_t(w) * std::uint64_t(h) <= kMaxHarnessPixels;
+}
+
+// Loads at the file's own size; a failed load must leave the buffer untouched.
+inline std::vector<std::uint32_t> LoadOwnSize(const char* path, std::int32_t& w, std::int32_t& h) {
+    if (!OwnSize(path, w, h)) return {};
+    std::vector<std::uint32_t> px(std::size_t(w) * std::size_t(h), 0xA5A5A5A5u);
+    if (!FuzzCodec().LoadBmpFile(path, px.data(), w, h)) {
+        for (const std::uint32_t p : px)
+            if (p != 0xA5A5A5A5u) std::abort();  // a refused load wrote into the host's buffer
+        return {};
+    }
+    return px;
+}
+
+inline void LoadScaled(const char* path, std::int32_t w, std::int32_t h) {
+    std::vector<std::uint32_t> px(std::size_t(w) * std::size_t(h), 0xA5A5A5A5u);
+    if (!FuzzCodec().LoadBmpFile(path, px.data(), w, h)) {
+        for (const std::uint32_t p : px)
+            if (p != 0xA5A5A5A5u) std::abort();
+    }
+}
+
+inline void GrayOperations(const char* path) {
+    const int gray = FuzzCodec().IsGrayFile(path);
+    if (gray != 0 && gray != 1) std::abort();
+    std::int32_t w = 0, h = 0;
+    if (!OwnSize(path, w, h)) return;
+    std::vector<std::uint8_t> out(std::size_t(w) * std::size_t(h) + 16, 0x5A);
+    const int loaded = FuzzCodec().LoadGray(path, out.data());
+    for (std::size_t i = out.size() - 16; i < out.size(); ++i)
+        if (out[i] != 0x5A) std::abort();  // wrote past the file's width x height
+    if (loaded && !gray) std::abort();      // a file that is not gray must not load as gray
+}
+
+// Saves loaded pixels in every form into `dir` and loads each back.
+inline void RoundTrip(const char* path, const std::string& dir) {
+    std::int32_t w = 0, h = 0;
+    const auto px = LoadOwnSize(path, w, h);
+    if (px.empty() || std::uint64_t(w) * std::uint64_t(h) > (1u << 16)) return;
+    const std::string out = dir + "/roundtrip.bmp";
+    PaletteIndexer indexer;
+    indexer.Learn(px);
+    for (const auto& [bits, compression] : {std::pair<std::uint8_t, std::uint32_t>{24, 0}, {32, 0}, {8, 0}, {8, 1}}) {
+        ImageInfo info;
+        info.width = w;
+        info.height = h;
+        info.bitCount = bits;
+        info.compression = compression;
+        if (!FuzzCodec().SaveBmp(out.c_str(), info, px.data())) std::abort();
+        std::vector<std::uint32_t> back(px.size(), 0);
+        if (!FuzzCodec().LoadBmpFile(out.c_str(), back.data(), w, h)) std::abort();
+        for (std::size_t i = 0; i < px.size(); ++i) {
+            std::uint32_t want = px[i] | 0xFF000000u;
+            if (bits == 8) {
+                std::uint32_t entry = 0;
+                std::memcpy(&entry, &indexer.Palette()[4u * indexer.IndexOf(px[i])], 4);
+                want = entry | 0xFF000000u;
+            }
+            if (back[i] != want) std::abort();
+        }
+    }
+    std::remove(out.c_str());
+}
+
+}  // namespace tessaly::fuzz

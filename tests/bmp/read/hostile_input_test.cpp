@@ -1,0 +1,128 @@
+// The bad-input battery: malformed files built in memory, each with the sound
+// outcome stated: refused with the host's buffer untouched, or decoded within
+// bounds to a defined result.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "shell/bmp_codec.h"
+#include "support/bmp_builder.h"
+#include "support/counting_allocator.h"
+
+namespace tessaly::test {
+namespace {
+
+constexpr std::uint32_t kPoison = 0x5A5A5A5A;
+
+// A valid 4 x 2 file of each depth, for the cases to bend.
+BmpBuilder Valid(std::uint16_t bits = 8) {
+    BmpBuilder b;
+    b.width = 4;
+    b.height = 2;
+    b.bitCount = bits;
+    if (bits <= 8) {
+        b.clrUsed = 1u << bits;
+        for (std::uint32_t i = 0; i < b.clrUsed; ++i) b.palette.push_back(0x010101u * (i & 0xFF));
+    }
+    const std::size_t stride = ((4 * bits + 31) / 32) * 4;
+    b.pixels.assign(stride * 2, 0x11);
+    return b;
+}
+
+enum class Want { Refused, Loads };
+
+struct Case {
+    const char* name;
+    Bytes file;
+    Want want;
+    std::int32_t w = 4, h = 2;  // the host's target size
+};
+
+Bytes With(BmpBuilder b, const std::function<void(BmpBuilder&)>& change) {
+    change(b);
+    return b.Build();
+}
+
+Bytes Patched(Bytes file, std::size_t at, std::uint32_t v) {
+    Put32(file, at, v);
+    return file;
+}
+
+Bytes Cut(Bytes file, std::size_t n) {
+    file.resize(std::min(n, file.size()));
+    return file;
+}
+
+TEST(HostileInput, Battery) {
+    const Bytes valid8 = Valid().Build();
+    std::vector<Case> cases = {
+        {"13 bytes", Cut(valid8, 13), Want::Refused},
+        {"53 bytes", Cut(valid8, 53), Want::Refused},
+        {"wrong magic", With(Valid(), [](BmpBuilder& b) { b.magic = 0x4142; }), Want::Refused},
+        {"height INT32_MIN", With(Valid(), [](BmpBuilder& b) { b.height = INT32_MIN; }), Want::Refused},
+        {"width INT32_MIN", With(Valid(), [](BmpBuilder& b) { b.width = INT32_MIN; }), Want::Refused},
+        {"width and height negative", With(Valid(), [](BmpBuilder& b) { b.width = -4; b.height = -2; }), Want::Refused},
+        {"w x h x 4 just below 2^32, nearly no data", With(Valid(24), [](BmpBuilder& b) { b.width = 0x3FFFFFFF; b.height = 1; }), Want::Refused},
+        {"w x h x 4 just above 2^32", With(Valid(24), [](BmpBuilder& b) { b.width = 0x40000000; b.height = 1; }), Want::Refused},
+        {"bit count 0", With(Valid(), [](BmpBuilder& b) { b.bitCount = 0; }), Want::Refused},
+        {"bit count 2 (loads as 2-bit)", Valid(2).Build(), Want::Loads},
+        {"bit count 3", With(Valid(), [](BmpBuilder& b) { b.bitCount = 3; }), Want::Refused},
+        {"bit count 16 (5-5-5)", Valid(16).Build(), Want::Loads},
+        {"bit count 32", Valid(32).Build(), Want::Loads},
+        {"bit count 0x0118", With(Valid(24), [](BmpBuilder& b) { b.bitCount = 0x0118; }), Want::Refused},
+        {"bit count 0xFFFF", With(Valid(), [](BmpBuilder& b) { b.bitCount = 0xFFFF; }), Want::Refused},
+        {"biSize 12", With(Valid(), [](BmpBuilder& b) { b.headerSize = 12; }), Want::Loads},
+        {"biSize 16", With(Valid(), [](BmpBuilder& b) { b.headerSize = 16; }), Want::Loads},
+        {"biSize 64", With(Valid(), [](BmpBuilder& b) { b.headerSize = 64; }), Want::Loads},
+        {"biSize 66", With(Valid(), [](BmpBuilder& b) { b.headerSize = 66; }), Want::Loads},
+        {"biSize 108", With(Valid(), [](BmpBuilder& b) { b.headerSize = 108; }), Want::Loads},
+        {"biSize 124", With(Valid(), [](BmpBuilder& b) { b.headerSize = 124; }), Want::Loads},
+        {"biSize 0xFFFFFFFF", Patched(valid8, 14, 0xFFFFFFFF), Want::Refused},
+        {"biSize 0xFFFFFFFF at 24 bits", Patched(Valid(24).Build(), 14, 0xFFFFFFFF), Want::Refused},
+        {"bfOffBits inside the headers", Patched(valid8, 10, 20), Want::Loads},
+        {"bfOffBits inside the table", Patched(valid8, 10, 60), Want::Loads},
+        {"bfOffBits past the end", Patched(valid8, 10, 0xFFFFFFF0), Want::Loads},
+        {"biClrUsed 257", With(Valid(), [](BmpBuilder& b) { b.clrUsed = 257; b.palette.resize(257); }), Want::Loads},
+        {"biClrUsed 0xFFFFFFFF", Patched(valid8, 46, 0xFFFFFFFF), Want::Refused},
+        {"biClrUsed 0xFFFFFFFF at 24 bits", Patched(Valid(24).Build(), 46, 0xFFFFFFFF), Want::Loads},
+        {"colour table cut short", Cut(valid8, 54 + 500), Want::Refused},
+        {"top-down RLE", With(Valid(), [](BmpBuilder& b) { b.height = -2; b.compression = 1; }), Want::Refused},
+        {"65535 x 65535 RLE, 2-byte stream", With(Valid(), [](BmpBuilder& b) {
+             b.width = 65535; b.height = 65535; b.compression = 1; b.pixels = {0, 1}; }), Want::Refused},
+    };
+    for (std::uint32_t c : {4u, 5u, 7u, 0x100u, 0xFFFFFFFFu})
+        cases.push_back({"compression", With(Valid(24), [c](BmpBuilder& b) { b.compression = c; }), Want::Refused});
+    for (const std::uint16_t bits : {1, 2, 4, 8, 16, 24, 32}) {
+        // Pixel data cut in half: complete data is required below 8 bits, missing bytes read as zero above.
+        Bytes file = Valid(bits).Build();
+        file.resize(file.size() - (file.size() - Get32(file, 10)) / 2);
+        cases.push_back({"short pixel data", file, bits < 8 ? Want::Refused : Want::Loads});
+    }
+
+    TempDir dir;
+    auto codec = std::make_unique<BmpCodec>();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " (" + std::to_string(c.file.size()) + " bytes)");
+        const std::string path = dir.Write("f.bmp", c.file);
+        std::vector<std::uint32_t> px(static_cast<std::size_t>(c.w * c.h), kPoison);
+        AllocationWatch watch;
+        const int ok = codec->LoadBmpFile(path.c_str(), px.data(), c.w, c.h);
+        EXPECT_LT(watch.Largest(), 1u << 20);
+        if (c.want == Want::Refused) {
+            EXPECT_EQ(ok, 0);
+            EXPECT_EQ(px, std::vector<std::uint32_t>(px.size(), kPoison));
+        } else {
+            EXPECT_EQ(ok, 1);
+            for (const std::uint32_t p : px) EXPECT_NE(p, kPoison);
+        }
+        // The other readers meet the same bytes without harm.
+        ImageInfo info;
+        (void)codec->ProbeBmpFile(path.c_str(), info);
+        const int gray = codec->IsGrayFile(path.c_str());
+        EXPECT_TRUE(gray == 0 || gray == 1);
+    }
+}
+
+}  // namespace
+}  // namespace tessaly::test

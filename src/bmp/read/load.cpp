@@ -17,7 +17,7 @@
 namespace tessaly {
 namespace {
 
-constexpr std::uint64_t kMaxPixelsPerFileByte = 65536;
+constexpr std::uint64_t kMaxPixelsPerFileByte = 4096;
 
 // Feeds stored rows through the reader to `expand`, in pieces that fit the
 // reader's buffer, and each finished row to `rows`.
@@ -152,10 +152,12 @@ int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, st
                          static_cast<std::size_t>(height)};
     // Limit: decoding costs time in proportion to the pixels the file declares.
     // A scaled load refuses a file that declares more than kMaxPixelsPerFileByte
-    // pixels per byte it holds (and more than the host asked for): only
-    // degenerate files come near that (RLE streams that leave nearly every
-    // pixel undefined, pixel arrays missing nearly all their bytes), and they
-    // would otherwise take time out of all proportion to the file and the host's buffer.
+    // pixels per byte it holds (and more than the host asked for). Real files
+    // stay far below (an RLE stream spends at least 2 bytes per row; a row of
+    // 8192 pixels with nothing but an end of line is the extreme); only
+    // degenerate ones come near (streams that leave nearly every pixel
+    // undefined, pixel arrays missing nearly all their bytes), and those would
+    // otherwise take time out of all proportion to the file and the host's buffer.
     const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
     const std::uint64_t targetPixels = std::uint64_t{host.width} * host.height;
     if (sourcePixels > std::max(targetPixels, kMaxPixelsPerFileByte * file.GetLength())) return 0;

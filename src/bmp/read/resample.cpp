@@ -67,23 +67,28 @@ void VerticalScalar(const std::int16_t* const* rows, const std::int16_t* w, std:
 #ifdef TESSALY_HAVE_SSE2
 
 // Four taps at a time: pixels p0..p3 are regrouped so each 16-bit pair holds
-// one channel of two neighbouring pixels, and pmaddwd weighs a pair per lane.
+// one channel of two neighbouring pixels, and pmaddwd weighs a pair per lane;
+// the last one to three taps are weighed one pixel at a time.
 void HorizontalSse2(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out) {
-    const std::size_t taps = xs.taps;
-    if (taps % 4 != 0) return HorizontalScalar(src, xs, out);  // sources narrower than the kernel
+    const std::size_t taps = xs.taps, groups = taps / 4, pairCount = xs.PairCount();
     const __m128i zero = _mm_setzero_si128();
     const __m128i round = _mm_set1_epi32(1 << (kMidShift - 1));
     const std::uint32_t* base = src.data();
     for (std::size_t x = 0; x < xs.first.size(); ++x) {
         const std::uint32_t* p = base + xs.first[x];
-        const auto* w = reinterpret_cast<const __m128i*>(&xs.pairs[x * taps * 2]);
+        const auto* w = reinterpret_cast<const __m128i*>(&xs.pairs[x * pairCount * 4]);
         __m128i acc = zero;
-        for (std::size_t k = 0; k < taps; k += 4, w += 2) {
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        for (std::size_t g = 0; g < groups; ++g) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * g));
             const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));  // p0 p2 p1 p3
             const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));  // p0p1 | p2p3, bytewise
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), _mm_loadu_si128(w)));
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), _mm_loadu_si128(w + 1)));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), _mm_loadu_si128(w + 2 * g)));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), _mm_loadu_si128(w + 2 * g + 1)));
+        }
+        for (std::size_t k = 4 * groups; k < taps; ++k) {
+            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p[k])), zero);  // b g r a as 16 bits
+            const __m128i wk = _mm_set1_epi32(static_cast<std::uint16_t>(xs.weights[x * taps + k]));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(px, zero), wk));
         }
         acc = _mm_srai_epi32(_mm_add_epi32(acc, round), kMidShift);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(acc, acc));
@@ -94,8 +99,7 @@ void VerticalSse2(const std::int16_t* const* rows, const AxisWeights& ys, std::s
                   std::uint8_t* out) {
     const std::size_t taps = ys.taps;
     const std::int16_t* w = &ys.weights[y * taps];
-    if (taps % 2 != 0) return VerticalScalar(rows, w, taps, 0, lanes, out);
-    const auto* pairs = reinterpret_cast<const __m128i*>(&ys.pairs[y * taps * 2]);
+    const auto* pairs = reinterpret_cast<const __m128i*>(&ys.pairs[y * ys.PairCount() * 4]);
     const __m128i round = _mm_set1_epi32(1 << (kOutShift - 1));
     const __m128i zero = _mm_setzero_si128();
     std::size_t i = 0;
@@ -103,7 +107,8 @@ void VerticalSse2(const std::int16_t* const* rows, const AxisWeights& ys, std::s
         __m128i lo = round, hi = round;
         for (std::size_t k = 0; k < taps; k += 2) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i));
+            // An odd last tap pairs its row with itself under weight 0.
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1 < taps ? k + 1 : k] + i));
             const __m128i wk = _mm_loadu_si128(pairs + k / 2);
             lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), wk));
             hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), wk));
@@ -191,12 +196,14 @@ AxisWeights BuildAxisWeights(std::size_t srcLen, std::size_t dstLen) {
         // Rounding leftovers go to the largest weight, so a flat image stays exactly flat.
         out[largest] = static_cast<std::int16_t>(out[largest] + ((1 << kWeightBits) - total));
     }
-    if (t.taps % 2 == 0) {
-        t.pairs.resize(dstLen * t.taps * 2);
-        for (std::size_t j = 0; j < dstLen * t.taps / 2; ++j) {
-            const auto pair = static_cast<std::int32_t>(static_cast<std::uint16_t>(t.weights[2 * j]) |
-                                                        static_cast<std::uint32_t>(static_cast<std::uint16_t>(t.weights[2 * j + 1])) << 16);
-            for (std::size_t r = 0; r < 4; ++r) t.pairs[4 * j + r] = pair;
+    const std::size_t pairCount = t.PairCount();
+    t.pairs.resize(dstLen * pairCount * 4);
+    for (std::size_t i = 0; i < dstLen; ++i) {
+        for (std::size_t j = 0; j < pairCount; ++j) {
+            const std::int16_t* pw = &t.weights[i * t.taps + 2 * j];
+            const std::uint16_t second = 2 * j + 1 < t.taps ? static_cast<std::uint16_t>(pw[1]) : 0;
+            const auto pair = static_cast<std::int32_t>(static_cast<std::uint16_t>(pw[0]) | std::uint32_t{second} << 16);
+            for (std::size_t r = 0; r < 4; ++r) t.pairs[(i * pairCount + j) * 4 + r] = pair;
         }
     }
     return t;

@@ -30,9 +30,11 @@ struct AxisWeights {
     std::size_t taps = 0;
     std::vector<std::size_t> first;
     std::vector<std::int16_t> weights;
-    // The same weights as 32-bit words holding a pair (w[2j], w[2j+1]), each
-    // pair four times over, ready for the vector kernels: taps / 2 x 4 words per coordinate.
+    // The same weights as 32-bit words holding a pair (w[2j], w[2j+1]) (the
+    // last pair of an odd count padded with 0), each pair four times over, ready
+    // for the vector kernels: PairCount() x 4 words per coordinate.
     std::vector<std::int32_t> pairs;
+    [[nodiscard]] std::size_t PairCount() const { return (taps + 1) / 2; }
 };
 AxisWeights BuildAxisWeights(std::size_t srcLength, std::size_t dstLength);
 

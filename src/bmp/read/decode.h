@@ -33,8 +33,9 @@ std::optional<OpenedBmp> ReadLayout(StreamReader& in);
 // FileError.
 void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out);
 
-// Decodes the pixel data scaled to `dst`'s size: each decoded row goes
-// straight to the resampler, so no image at the file's size is ever held.
-void DecodeScaledPixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst);
+// Scales the file's pixels into `dst` (the host's size) while decoding them:
+// each decoded row goes straight to the cubic resampler, so no image at the
+// file's size is ever held.
+void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst);
 
 }  // namespace tessaly

@@ -125,7 +125,7 @@ void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& t
     DecodeInto(in, layout, table, rows);
 }
 
-void DecodeScaledPixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst) {
+void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst) {
     // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
     RowResampler resampler(layout.width, layout.height, dst, !layout.topDown);
     ResampledRows rows(layout.width, layout.height, resampler);
@@ -165,7 +165,7 @@ int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, st
         DecodePixels(in, layout, table, host);
         return 1;
     }
-    DecodeScaledPixels(in, layout, table, host);
+    ScalePixels(in, layout, table, host);
     return 1;
 }
 

@@ -22,6 +22,9 @@ demo: build
 
 test-unit: build
 	ctest --preset default -j $(JOBS)
+	@echo "== BMP suite through the plug-in"
+	@build/tests/tessaly_tests --gtest_filter='Conformance.*' | grep -v -e '^\[' -e '^Running main'
+	@tests/suite_host.sh build/tessaly ../shared
 
 test-asan: setup
 	cmake --preset asan

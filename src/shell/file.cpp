@@ -167,18 +167,19 @@ bool File::Open(const char* path, unsigned flags) {
     const bool write = flags == kOpenCreateWrite;
     if (!write && flags != kOpenRead) return false;
     // Writing always makes a fresh file (the codec writes only temporary files it named itself).
+    // Reading opens without blocking, so a FIFO or device named as an image cannot stall the host.
     const int fd = write ? ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)
-                         : ::open(path, O_RDONLY | O_CLOEXEC);
+                         : ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     std::uint64_t length = 0;
     if (!write) {
+        // Only regular files are images; their length is known before the first read.
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
             ::close(fd);
             return false;
         }
-        // Pipes and character devices report 0; reads then still run to their end.
-        length = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+        length = static_cast<std::uint64_t>(st.st_size);
     }
     handle_ = fd;
     length_ = length;

@@ -27,6 +27,9 @@ TEST(File, ReadsSkipsAndShortReads) {
     File missing;
     EXPECT_FALSE(missing.Open(dir.Path("nope").c_str(), kOpenRead));
     EXPECT_FALSE(missing.Open(dir.Path("").c_str(), kOpenRead));  // a folder is not a file
+    const std::string fifo = dir.Path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(missing.Open(fifo.c_str(), kOpenRead));  // nor is a FIFO, and opening it does not wait
 }
 
 TEST(StreamReader, TakeIsAllOrNothingAndPaddingIsZero) {

@@ -4,6 +4,11 @@
 #include <bit>
 #include <cstring>
 
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define TESSALY_X86_DISPATCH 1
+#endif
+
 namespace tessaly {
 
 PixelTable MakePixelTable(const Palette& palette) {
@@ -15,33 +20,32 @@ PixelTable MakePixelTable(const Palette& palette) {
     return table;
 }
 
-void ExpandIndexed1(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table) {
-    const std::uint32_t colours[2] = {table[0], table[1]};
+void MakeByteTable(const PixelTable& table, ByteTable1& out) {
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned i = 0; i < 8; ++i) out[b][i] = table[(b >> (7 - i)) & 1];  // the MSB is the leftmost pixel
+}
+
+void MakeByteTable(const PixelTable& table, ByteTable4& out) {
+    for (unsigned b = 0; b < 256; ++b) out[b] = {table[b >> 4], table[b & 0x0F]};  // the high nibble is the left pixel
+}
+
+void ExpandIndexed1(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const ByteTable1& table) {
     std::uint32_t* out = dst.data();
     const std::size_t whole = dst.size() / 8;
-    for (std::size_t b = 0; b < whole; ++b) {
-        const unsigned bits = src[b];
-        for (unsigned i = 0; i < 8; ++i) out[i] = colours[(bits >> (7 - i)) & 1];
-        out += 8;
-    }
-    // The most significant bit is the leftmost pixel; bits after the last pixel are skipped.
-    for (std::size_t x = whole * 8; x < dst.size(); ++x) *out++ = colours[(src[x / 8] >> (7 - x % 8)) & 1];
+    for (std::size_t b = 0; b < whole; ++b, out += 8) std::memcpy(out, table[src[b]].data(), 32);
+    // Bits after the last pixel are skipped.
+    for (std::size_t i = 0; i < dst.size() % 8; ++i) out[i] = table[src[whole]][i];
 }
 
 void ExpandIndexed2(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table) {
     for (std::size_t x = 0; x < dst.size(); ++x) dst[x] = table[(src[x / 4] >> (6 - 2 * (x % 4))) & 3];
 }
 
-void ExpandIndexed4(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table) {
+void ExpandIndexed4(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const ByteTable4& table) {
     std::uint32_t* out = dst.data();
     const std::size_t pairs = dst.size() / 2;
-    for (std::size_t b = 0; b < pairs; ++b) {
-        const unsigned v = src[b];
-        out[0] = table[v >> 4];  // high nibble: the left pixel
-        out[1] = table[v & 0x0F];
-        out += 2;
-    }
-    if (dst.size() % 2) *out = table[src[pairs] >> 4];
+    for (std::size_t b = 0; b < pairs; ++b, out += 2) std::memcpy(out, table[src[b]].data(), 8);
+    if (dst.size() % 2) *out = table[src[pairs]][0];
 }
 
 void ExpandIndexed8(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table) {
@@ -58,7 +62,7 @@ void ExpandIndexed8(std::span<const std::uint8_t> src, std::span<std::uint32_t> 
     for (; x < n; ++x) out[x] = table[in[x]];
 }
 
-void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) {
+void ExpandBgr24Scalar(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) {
     const std::uint8_t* in = src.data();
     std::uint32_t* out = dst.data();
     const std::size_t n = dst.size();
@@ -73,6 +77,39 @@ void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst
     }
     for (; x < n; ++x, in += 3) out[x] = kOpaque | std::uint32_t{in[2]} << 16 | std::uint32_t{in[1]} << 8 | in[0];
 }
+
+#if defined(TESSALY_X86_DISPATCH)
+
+bool HaveSsse3() { return __builtin_cpu_supports("ssse3"); }
+
+// Four pixels per shuffle: 12 stored bytes spread to 16, alpha set. Loads read
+// 16 bytes at a time, so the last pixels (whose 16-byte load would pass the
+// span) go to the scalar kernel.
+__attribute__((target("ssse3"))) void ExpandBgr24Ssse3(std::span<const std::uint8_t> src,
+                                                       std::span<std::uint32_t> dst) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(kOpaque));
+    const std::uint8_t* in = src.data();
+    std::uint32_t* out = dst.data();
+    std::size_t x = 0;
+    for (; 3 * x + 16 <= src.size() && x + 4 <= dst.size(); x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_or_si128(_mm_shuffle_epi8(v, spread), alpha));
+    }
+    ExpandBgr24Scalar(src.subspan(3 * x), dst.subspan(x));
+}
+
+void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) {
+    if (HaveSsse3()) return ExpandBgr24Ssse3(src, dst);
+    ExpandBgr24Scalar(src, dst);
+}
+
+#else
+
+bool HaveSsse3() { return false; }
+void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) { ExpandBgr24Scalar(src, dst); }
+
+#endif
 
 void ExpandBgrx32(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) {
     const std::uint8_t* in = src.data();

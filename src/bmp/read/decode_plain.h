@@ -19,11 +19,21 @@ using PixelTable = std::array<std::uint32_t, 256>;
 
 PixelTable MakePixelTable(const Palette& palette);
 
-void ExpandIndexed1(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table);
+// For 1- and 4-bit data: the pixels of every possible byte (8 or 2 of them),
+// built once per load so a row costs one lookup per stored byte.
+using ByteTable1 = std::array<std::array<std::uint32_t, 8>, 256>;
+using ByteTable4 = std::array<std::array<std::uint32_t, 2>, 256>;
+void MakeByteTable(const PixelTable& table, ByteTable1& out);
+void MakeByteTable(const PixelTable& table, ByteTable4& out);
+
+void ExpandIndexed1(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const ByteTable1& table);
 void ExpandIndexed2(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table);
-void ExpandIndexed4(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table);
+void ExpandIndexed4(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const ByteTable4& table);
 void ExpandIndexed8(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table);
+// Uses SSSE3 where the CPU has it; ExpandBgr24Scalar is the reference it is tested against.
 void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
+void ExpandBgr24Scalar(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
+bool HaveSsse3();
 void ExpandBgrx32(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
 
 // Turns masked 16- or 32-bit pixels into 8-bit channels: a channel of n <= 10

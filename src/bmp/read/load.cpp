@@ -43,12 +43,18 @@ void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand ex
 template <class Rows>
 void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& out) {
     switch (layout.format) {
-    case PixelFormat::Indexed1:
-        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed1(src, dst, table); });
+    case PixelFormat::Indexed1: {
+        const auto bytes = std::make_unique<ByteTable1>();
+        MakeByteTable(table, *bytes);
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed1(src, dst, *bytes); });
+    }
     case PixelFormat::Indexed2:
         return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed2(src, dst, table); });
-    case PixelFormat::Indexed4:
-        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed4(src, dst, table); });
+    case PixelFormat::Indexed4: {
+        ByteTable4 bytes;
+        MakeByteTable(table, bytes);
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed4(src, dst, bytes); });
+    }
     case PixelFormat::Indexed8:
         return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed8(src, dst, table); });
     case PixelFormat::Bgr24:

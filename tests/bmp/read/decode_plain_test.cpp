@@ -45,14 +45,18 @@ TEST(ExpandRow, IndexedDepthsReadPixelsInOrder) {
     {  // 1 bit, 10 pixels: the MSB is the leftmost pixel; bits after pixel 9 ignored
         const std::uint8_t src[] = {0b10110001, 0b01111111};
         std::uint32_t dst[10];
-        ExpandIndexed1(src, dst, t);
+        ByteTable1 bytes;
+        MakeByteTable(t, bytes);
+        ExpandIndexed1(src, dst, bytes);
         const int bits[10] = {1, 0, 1, 1, 0, 0, 0, 1, 0, 1};
         for (int x = 0; x < 10; ++x) EXPECT_EQ(dst[x], t[static_cast<std::size_t>(bits[x])]) << x;
     }
     {  // 4 bits, 7 pixels: high nibble first; pixel 6 from the high nibble of byte 3
         const std::uint8_t src[] = {0x12, 0x34, 0x56, 0x7F};
         std::uint32_t dst[7];
-        ExpandIndexed4(src, dst, t);
+        ByteTable4 bytes;
+        MakeByteTable(t, bytes);
+        ExpandIndexed4(src, dst, bytes);
         for (std::size_t x = 0; x < 7; ++x) EXPECT_EQ(dst[x], t[x + 1]) << x;
     }
     {  // 2 bits, 5 pixels
@@ -85,6 +89,18 @@ TEST(ExpandRow, DirectColourDepths) {
     ExpandBgrx32(bgrx, two);  // the fourth byte is ignored: opaque
     EXPECT_EQ(two[0], 0xFF030201u);
     EXPECT_EQ(two[1], 0xFF060504u);
+}
+
+TEST(ExpandRow, VectorBgr24MatchesTheScalarReference) {
+    if (!HaveSsse3()) GTEST_SKIP() << "no SSSE3 on this CPU";
+    std::vector<std::uint8_t> src(3 * 301);
+    for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i * 131 + 7);
+    for (std::size_t n : {0u, 1u, 4u, 5u, 6u, 7u, 8u, 9u, 63u, 300u, 301u}) {
+        std::vector<std::uint32_t> a(n, 0), b(n, 1);
+        ExpandBgr24Scalar({src.data(), 3 * n}, a);
+        ExpandBgr24({src.data(), 3 * n}, b);
+        EXPECT_EQ(a, b) << n;
+    }
 }
 
 TEST(MaskDecoder, ScalesChannelsExactly) {

@@ -13,9 +13,11 @@ std::optional<Dib8> LoadDib8(const char* path, std::span<std::uint8_t> scratch) 
     File file;
     if (!file.Open(path, kOpenRead)) return std::nullopt;
     StreamReader in(file, scratch);
-    const auto opened = ReadLayout(in);
-    if (!opened || opened->layout.bitCount != 8) return std::nullopt;
-    const BmpLayout& layout = opened->layout;
+    const auto headers = ReadBmpHeaders(in);
+    if (!headers) return std::nullopt;
+    const auto resolved = ReadLayout(in, *headers);
+    if (!resolved || resolved->bitCount != 8) return std::nullopt;
+    const BmpLayout& layout = *resolved;
     Dib8 dib;
     if (!ReadPalette(in, layout, dib.palette)) return std::nullopt;
     dib.paletteEntries = layout.paletteEntries;

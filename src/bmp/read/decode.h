@@ -11,14 +11,9 @@
 
 namespace tessaly {
 
-// The headers and layout of an open file, with the reader standing right
-// after the headers (and trailing masks). nullopt when the file cannot be
-// decoded (see ResolveLayout).
-struct OpenedBmp {
-    BmpHeaders headers;
-    BmpLayout layout;
-};
-std::optional<OpenedBmp> ReadLayout(StreamReader& in);
+// The layout of a file whose headers were just read, taking any masks that
+// follow them; nullopt when the file cannot be decoded (see ResolveLayout).
+std::optional<BmpLayout> ReadLayout(StreamReader& in, const BmpHeaders& headers);
 
 // Reads the colour table into `palette`: entry i from the file for every
 // entry it supplies, and zero for the rest, so no earlier file's colours

@@ -91,14 +91,10 @@ bool ProfileAllowsPlainPixels(const char* path, const BmpHeaders& headers, std::
 
 }  // namespace
 
-std::optional<OpenedBmp> ReadLayout(StreamReader& in) {
-    auto headers = ReadBmpHeaders(in);
-    if (!headers) return std::nullopt;
+std::optional<BmpLayout> ReadLayout(StreamReader& in, const BmpHeaders& headers) {
     std::uint32_t maskBytes = 0;
-    const ChannelMasks masks = ReadTrailingMasks(in, *headers, &maskBytes);
-    const auto layout = ResolveLayout(*headers, masks, maskBytes, in.Offset() + in.Remaining());
-    if (!layout) return std::nullopt;
-    return OpenedBmp{*headers, *layout};
+    const ChannelMasks masks = ReadTrailingMasks(in, headers, &maskBytes);
+    return ResolveLayout(headers, masks, maskBytes, in.Offset() + in.Remaining());
 }
 
 bool ReadPalette(StreamReader& in, const BmpLayout& layout, Palette& palette) {
@@ -144,14 +140,15 @@ int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, st
     File file;
     if (!file.Open(path, kOpenRead)) return 0;
     StreamReader in(file, scratch);
-    const auto opened = ReadLayout(in);
-    if (opened) {
-        fileHeader = opened->headers.fileHeader;
-        infoHeader = opened->headers.infoHeader;
-    }
-    if (!opened || !ReadPalette(in, opened->layout, palette)) return 0;
-    if (!ProfileAllowsPlainPixels(path, opened->headers, file.GetLength())) return 0;
-    const BmpLayout& layout = opened->layout;
+    const auto headers = ReadBmpHeaders(in);
+    if (!headers) return 0;
+    // The codec keeps the headers of the last file read, refused or not.
+    fileHeader = headers->fileHeader;
+    infoHeader = headers->infoHeader;
+    const auto resolved = ReadLayout(in, *headers);
+    if (!resolved || !ReadPalette(in, *resolved, palette)) return 0;
+    if (!ProfileAllowsPlainPixels(path, *headers, file.GetLength())) return 0;
+    const BmpLayout& layout = *resolved;
     const PixelTable table = MakePixelTable(palette);
 
     const ImageView host{static_cast<std::uint32_t*>(pixels), static_cast<std::size_t>(width),

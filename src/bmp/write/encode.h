@@ -65,12 +65,19 @@ inline constexpr std::size_t MaxRle8LineBytes(std::size_t width) { return 2 * wi
 // The same, appended to a vector.
 void EncodeRle8Line(std::span<const std::uint8_t> line, std::vector<std::uint8_t>& out);
 
-// The palette of `pixels` (width x height, top row first) and its BI_RLE8
-// stream, lines from the bottom row up.
-struct IndexedRle8 {
-    std::array<std::uint8_t, kPaletteBytes> palette{};
-    std::vector<std::uint8_t> stream;
-};
-IndexedRle8 EncodeIndexedRle8(std::span<const std::uint32_t> pixels, std::size_t width, std::size_t height);
+// The BI_RLE8 stream of `pixels` (width x height, top row first) under the
+// indexer's palette, lines from the bottom row up: each line's items are
+// handed to put(span of bytes) as soon as they are made, so the stream is
+// never held whole. Stops, answering false, when put answers false.
+template <class Put>
+bool EncodeIndexedRle8(std::span<const std::uint32_t> pixels, std::size_t width, std::size_t height,
+                       const PaletteIndexer& indexer, Put put) {
+    std::vector<std::uint8_t> line(width), items(MaxRle8LineBytes(width));
+    for (std::size_t r = height; r-- > 0;) {
+        indexer.IndexRow(pixels.subspan(r * width, width), line);
+        if (!put(std::span<const std::uint8_t>(items.data(), EncodeRle8Line(line, items.data())))) return false;
+    }
+    return true;
+}
 
 }  // namespace tessaly

@@ -69,18 +69,4 @@ void EncodeRle8Line(std::span<const std::uint8_t> line, std::vector<std::uint8_t
     out.resize(at + EncodeRle8Line(line, out.data() + at));
 }
 
-IndexedRle8 EncodeIndexedRle8(std::span<const std::uint32_t> pixels, std::size_t width, std::size_t height) {
-    PaletteIndexer indexer;
-    indexer.Learn(pixels.first(width * height));
-    IndexedRle8 result;
-    result.palette = indexer.Palette();
-    result.stream.reserve(width * height / 2 + 2 * height + 16);
-    std::vector<std::uint8_t> line(width);
-    for (std::size_t r = height; r-- > 0;) {
-        indexer.IndexRow(pixels.subspan(r * width, width), line);
-        EncodeRle8Line(line, result.stream);
-    }
-    return result;
-}
-
 }  // namespace tessaly

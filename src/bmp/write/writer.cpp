@@ -167,16 +167,11 @@ int BmpCodec::SaveBmp(const char* path, ImageInfo info, const void* pixels) {
     const std::size_t rowStride = static_cast<std::size_t>(stride);
     bool written = false;
     if (rle) {
-        // Lines from the bottom row up, each encoded into one reused buffer.
-        std::vector<std::uint8_t> line(w), items(MaxRle8LineBytes(w));
         std::uint64_t streamBytes = 0;
-        written = true;
-        for (std::size_t r = h; written && r-- > 0;) {
-            indexer.IndexRow({src32 + r * w, w}, line);
-            const std::size_t n = EncodeRle8Line(line, items.data());
-            streamBytes += n;
-            written = out.Put({items.data(), n});
-        }
+        written = EncodeIndexedRle8({src32, w * h}, w, h, indexer, [&](std::span<const std::uint8_t> items) {
+            streamBytes += items.size();
+            return out.Put(items);
+        });
         const std::uint64_t total = pixelOffset + streamBytes;
         std::uint8_t size[4];
         StoreLe32(size, static_cast<std::uint32_t>(total));

@@ -95,6 +95,24 @@ TEST(PaletteIndexer, ClassesAndFirstAppearance) {
     }
 }
 
+TEST(Rle8Encode, ImagesAreEncodedFromTheBottomLineUp) {
+    const std::uint32_t a = Px(0x80, 0x80, 0x80, 0xFF), b = Px(0xC0, 0x40, 0x40, 0xFF);
+    const std::vector<std::uint32_t> px = {a, a, a,   // top line: entry 1 (met first)
+                                           b, a, b};  // bottom line
+    PaletteIndexer indexer;
+    indexer.Learn(px);
+    Bytes stream;
+    ASSERT_TRUE(EncodeIndexedRle8(px, 3, 2, indexer, [&](std::span<const std::uint8_t> items) {
+        stream.insert(stream.end(), items.begin(), items.end());
+        return true;
+    }));
+    EXPECT_EQ(stream, (Bytes{0x01, 2, 0x01, 1, 0x01, 2, 0x00, 0x00,   // bottom: 2 1 2
+                             0x02, 1, 0x01, 1, 0x00, 0x00}));         // top: 1 1 1
+    int calls = 0;  // a refusing sink stops the encoding
+    EXPECT_FALSE(EncodeIndexedRle8(px, 3, 2, indexer, [&](std::span<const std::uint8_t>) { return ++calls > 5; }));
+    EXPECT_EQ(calls, 1);
+}
+
 TEST(Rle8Encode, RandomLinesDecodeBackToTheirIndices) {
     std::mt19937 rng(7);
     PixelTable identity;

@@ -4,10 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
-#define TESSALY_X86_DISPATCH 1
-#endif
+#include "shell/cpu.h"
 
 namespace tessaly {
 
@@ -80,8 +77,6 @@ void ExpandBgr24Scalar(std::span<const std::uint8_t> src, std::span<std::uint32_
 
 #if defined(TESSALY_X86_DISPATCH)
 
-bool HaveSsse3() { return __builtin_cpu_supports("ssse3"); }
-
 // Four pixels per shuffle: 12 stored bytes spread to 16, alpha set. Loads read
 // 16 bytes at a time, so the last pixels (whose 16-byte load would pass the
 // span) go to the scalar kernel.
@@ -106,7 +101,6 @@ void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst
 
 #else
 
-bool HaveSsse3() { return false; }
 void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) { ExpandBgr24Scalar(src, dst); }
 
 #endif

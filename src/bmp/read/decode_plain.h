@@ -33,7 +33,6 @@ void ExpandIndexed8(std::span<const std::uint8_t> src, std::span<std::uint32_t> 
 // Uses SSSE3 where the CPU has it; ExpandBgr24Scalar is the reference it is tested against.
 void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
 void ExpandBgr24Scalar(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
-bool HaveSsse3();
 void ExpandBgrx32(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
 
 // Turns masked 16- or 32-bit pixels into 8-bit channels: a channel of n <= 10

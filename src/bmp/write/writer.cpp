@@ -10,7 +10,9 @@
 #include "bmp/read/geometry.h"
 #include "bmp/write/encode.h"
 #include "shell/bmp_codec.h"
+#include "shell/cpu.h"
 #include "shell/file.h"
+
 
 namespace tessaly {
 namespace {
@@ -92,7 +94,30 @@ std::array<std::uint8_t, kHeadersSize> PackHeaders(std::uint32_t fileSize, std::
     return h;
 }
 
+#if defined(TESSALY_X86_DISPATCH)
+// Four pixels per shuffle: 16 bytes packed to 12; each 16-byte store runs 4
+// bytes past its group and is overwritten by the next, so the last groups
+// (whose store would pass the span) go to the scalar kernel.
+__attribute__((target("ssse3"))) std::size_t PackRowBgr24Ssse3(std::span<const std::uint32_t> src,
+                                                              std::span<std::uint8_t> dst) {
+    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    std::size_t x = 0;
+    for (; x + 4 <= src.size() && 3 * x + 16 <= dst.size(); x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src.data() + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst.data() + 3 * x), _mm_shuffle_epi8(v, pack));
+    }
+    return x;
+}
+#endif
+
 void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) {
+#if defined(TESSALY_X86_DISPATCH)
+    if (HaveSsse3()) {
+        const std::size_t done = PackRowBgr24Ssse3(src, dst);
+        src = src.subspan(done);
+        dst = dst.subspan(3 * done);
+    }
+#endif
     std::uint8_t* out = dst.data();
     const std::size_t n = src.size();
     std::size_t x = 0;

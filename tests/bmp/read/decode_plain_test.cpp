@@ -3,6 +3,7 @@
 
 #include "bmp/read/decode_plain.h"
 #include "bmp/read/geometry.h"
+#include "shell/cpu.h"
 
 namespace tessaly {
 namespace {

@@ -78,12 +78,13 @@ void HorizontalSse2(std::span<const std::uint32_t> src, const AxisWeights& xs, s
         const std::uint32_t* p = base + xs.first[x];
         const auto* w = reinterpret_cast<const __m128i*>(&xs.pairs[x * pairCount * 4]);
         __m128i acc = zero;
-        for (std::size_t g = 0; g < groups; ++g) {
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * g));
+        const std::uint32_t* q = p;
+        for (std::size_t g = 0; g < groups; ++g, q += 4, w += 2) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
             const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));  // p0 p2 p1 p3
             const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));  // p0p1 | p2p3, bytewise
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), _mm_loadu_si128(w + 2 * g)));
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), _mm_loadu_si128(w + 2 * g + 1)));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), _mm_loadu_si128(w)));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), _mm_loadu_si128(w + 1)));
         }
         for (std::size_t k = 4 * groups; k < taps; ++k) {
             const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p[k])), zero);  // b g r a as 16 bits
@@ -105,13 +106,19 @@ void VerticalSse2(const std::int16_t* const* rows, const AxisWeights& ys, std::s
     std::size_t i = 0;
     for (; i + 8 <= lanes; i += 8) {
         __m128i lo = round, hi = round;
-        for (std::size_t k = 0; k < taps; k += 2) {
+        std::size_t k = 0;
+        for (; k + 1 < taps; k += 2) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
-            // An odd last tap pairs its row with itself under weight 0.
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1 < taps ? k + 1 : k] + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i));
             const __m128i wk = _mm_loadu_si128(pairs + k / 2);
             lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), wk));
             hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), wk));
+        }
+        if (k < taps) {  // an odd last tap: its pair's second weight is 0
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i wk = _mm_loadu_si128(pairs + k / 2);
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, a), wk));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, a), wk));
         }
         lo = _mm_srai_epi32(lo, kOutShift);
         hi = _mm_srai_epi32(hi, kOutShift);

@@ -11,11 +11,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
-#include <new>
 #include <optional>
 #include <span>
-#include <vector>
 
 #include "shell/assert.h"
 #include "shell/file.h"

@@ -10,7 +10,7 @@ packages=()
 for group in "$@"; do
     case "$group" in
     base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev python3-pil binutils) ;;
-    cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 qemu-user g++-multilib) ;;
+    cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib) ;;
     bench) packages+=(libopencv-dev libstb-dev libbenchmark-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "setup.sh: unknown group '$group'" >&2; exit 2 ;;
@@ -30,4 +30,4 @@ fi
 echo "setup.sh: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -20,6 +20,7 @@
 #endif
 
 #include "shell/assert.h"
+#include "shell/cpu.h"
 
 namespace tessaly {
 namespace {
@@ -96,14 +97,15 @@ void HorizontalSse2(std::span<const std::uint32_t> src, const AxisWeights& xs, s
     }
 }
 
-void VerticalSse2(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
-                  std::uint8_t* out) {
+// Lanes [begin, lanes) of an output row.
+void VerticalSse2Tail(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t begin,
+                      std::size_t lanes, std::uint8_t* out) {
     const std::size_t taps = ys.taps;
     const std::int16_t* w = &ys.weights[y * taps];
     const auto* pairs = reinterpret_cast<const __m128i*>(&ys.pairs[y * ys.PairCount() * 4]);
     const __m128i round = _mm_set1_epi32(1 << (kOutShift - 1));
     const __m128i zero = _mm_setzero_si128();
-    std::size_t i = 0;
+    std::size_t i = begin;
     for (; i + 8 <= lanes; i += 8) {
         __m128i lo = round, hi = round;
         std::size_t k = 0;
@@ -128,11 +130,96 @@ void VerticalSse2(const std::int16_t* const* rows, const AxisWeights& ys, std::s
     VerticalScalar(rows, w, taps, i, lanes, out);
 }
 
+void VerticalSse2(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
+                  std::uint8_t* out) {
+    VerticalSse2Tail(rows, ys, y, 0, lanes, out);
+}
+
+#if defined(TESSALY_X86_DISPATCH)
+
+// The SSE2 kernels' arithmetic on 256-bit registers: eight taps per step
+// horizontally (each 128-bit half regroups four pixels), sixteen lanes per
+// step vertically.
+__attribute__((target("avx2"))) void HorizontalAvx2(std::span<const std::uint32_t> src, const AxisWeights& xs,
+                                                    std::int16_t* out) {
+    const std::size_t taps = xs.taps, pairCount = xs.PairCount();
+    const std::size_t eights = taps / 8, fours = (taps % 8) / 4;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m128i zero128 = _mm_setzero_si128();
+    const __m128i round = _mm_set1_epi32(1 << (kMidShift - 1));
+    for (std::size_t x = 0; x < xs.first.size(); ++x) {
+        const std::uint32_t* p = src.data() + xs.first[x];
+        const auto* w = reinterpret_cast<const __m128i*>(&xs.pairs[x * pairCount * 4]);
+        __m256i acc = zero;
+        for (std::size_t g = 0; g < eights; ++g, p += 8, w += 4) {
+            const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i s = _mm256_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i pairs = _mm256_unpacklo_epi8(s, _mm256_unpackhi_epi64(s, s));
+            // Low halves weigh pixels 0-3 (pairs 0, 1), high halves pixels 4-7 (pairs 2, 3).
+            const __m256i wLo = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(w)), _mm_loadu_si128(w + 2), 1);
+            const __m256i wHi = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(w + 1)), _mm_loadu_si128(w + 3), 1);
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpacklo_epi8(pairs, zero), wLo));
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpackhi_epi8(pairs, zero), wHi));
+        }
+        __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+        if (fours) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));
+            const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero128), _mm_loadu_si128(w)));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero128), _mm_loadu_si128(w + 1)));
+        }
+        for (std::size_t k = 8 * eights + 4 * fours; k < taps; ++k) {
+            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(src[xs.first[x] + k])), zero128);
+            const __m128i wk = _mm_set1_epi32(static_cast<std::uint16_t>(xs.weights[x * taps + k]));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi16(px, zero128), wk));
+        }
+        sum = _mm_srai_epi32(_mm_add_epi32(sum, round), kMidShift);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(sum, sum));
+    }
+}
+
+__attribute__((target("avx2"))) void VerticalAvx2(const std::int16_t* const* rows, const AxisWeights& ys,
+                                                  std::size_t y, std::size_t lanes, std::uint8_t* out) {
+    const std::size_t taps = ys.taps;
+    const auto* pairs = reinterpret_cast<const __m128i*>(&ys.pairs[y * ys.PairCount() * 4]);
+    const __m256i round = _mm256_set1_epi32(1 << (kOutShift - 1));
+    const __m256i zero = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 16 <= lanes; i += 16) {
+        __m256i lo = round, hi = round;
+        std::size_t k = 0;
+        for (; k + 1 < taps; k += 2) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + i));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + i));
+            const __m256i wk = _mm256_broadcastsi128_si256(_mm_loadu_si128(pairs + k / 2));
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), wk));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), wk));
+        }
+        if (k < taps) {  // an odd last tap: its pair's second weight is 0
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + i));
+            const __m256i wk = _mm256_broadcastsi128_si256(_mm_loadu_si128(pairs + k / 2));
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, a), wk));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, a), wk));
+        }
+        // Per 128-bit half: lanes 0-7 and 8-15 packed to bytes, then the two halves' low quadwords joined.
+        const __m256i words = _mm256_packs_epi32(_mm256_srai_epi32(lo, kOutShift), _mm256_srai_epi32(hi, kOutShift));
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, zero), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
+    }
+    VerticalSse2Tail(rows, ys, y, i, lanes, out);
+}
+
+#endif
+
 #endif
 
 }  // namespace
 
 ResampleKernel BestResampleKernel() {
+#if defined(TESSALY_X86_DISPATCH) && defined(TESSALY_HAVE_SSE2)
+    if (__builtin_cpu_supports("avx2")) return ResampleKernel::Avx2;
+#endif
 #ifdef TESSALY_HAVE_SSE2
     return ResampleKernel::Sse2;
 #else
@@ -141,6 +228,9 @@ ResampleKernel BestResampleKernel() {
 }
 
 void HorizontalPass(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out, ResampleKernel k) {
+#if defined(TESSALY_X86_DISPATCH) && defined(TESSALY_HAVE_SSE2)
+    if (k == ResampleKernel::Avx2) return HorizontalAvx2(src, xs, out);
+#endif
 #ifdef TESSALY_HAVE_SSE2
     if (k == ResampleKernel::Sse2) return HorizontalSse2(src, xs, out);
 #endif
@@ -150,6 +240,9 @@ void HorizontalPass(std::span<const std::uint32_t> src, const AxisWeights& xs, s
 
 void VerticalPass(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
                   std::uint8_t* out, ResampleKernel k) {
+#if defined(TESSALY_X86_DISPATCH) && defined(TESSALY_HAVE_SSE2)
+    if (k == ResampleKernel::Avx2) return VerticalAvx2(rows, ys, y, lanes, out);
+#endif
 #ifdef TESSALY_HAVE_SSE2
     if (k == ResampleKernel::Sse2) return VerticalSse2(rows, ys, y, lanes, out);
 #endif

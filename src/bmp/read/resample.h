@@ -38,9 +38,10 @@ struct AxisWeights {
 };
 AxisWeights BuildAxisWeights(std::size_t srcLength, std::size_t dstLength);
 
-// The two passes, as kernels over memory. Scalar is the reference; Sse2
-// computes the same integers with SSE2 and is used where the CPU has it.
-enum class ResampleKernel : std::uint8_t { Scalar, Sse2 };
+// The two passes, as kernels over memory. Scalar is the reference; Sse2 and
+// Avx2 compute the same integers with vector instructions, chosen at run time
+// by what the CPU has.
+enum class ResampleKernel : std::uint8_t { Scalar, Sse2, Avx2 };
 ResampleKernel BestResampleKernel();
 
 // One source row to xs.first.size() intermediate pixels (4 values each, 6 fractional bits).

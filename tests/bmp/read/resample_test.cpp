@@ -114,29 +114,32 @@ namespace {
 // The vector kernels compute the scalar kernels' integers exactly.
 TEST(Resample, VectorKernelsMatchTheScalarReference) {
     if (BestResampleKernel() == ResampleKernel::Scalar) GTEST_SKIP() << "no vector kernel on this CPU";
+    std::vector<ResampleKernel> kernels = {ResampleKernel::Sse2};
+    if (BestResampleKernel() == ResampleKernel::Avx2) kernels.push_back(ResampleKernel::Avx2);
     std::mt19937 rng(9);
-    for (const auto& [sw, dw] : {std::pair<std::size_t, std::size_t>{64, 16}, {37, 100}, {9, 3}, {3, 7}, {200, 51}, {5, 5}}) {
-        SCOPED_TRACE(std::to_string(sw) + " -> " + std::to_string(dw));
+    for (const ResampleKernel kernel : kernels)
+    for (const auto& [sw, dw] : {std::pair<std::size_t, std::size_t>{64, 16}, {37, 100}, {9, 3}, {3, 7}, {200, 51}, {5, 5}, {90, 10}, {1000, 77}}) {
+        SCOPED_TRACE(std::to_string(sw) + " -> " + std::to_string(dw) + " kernel " + std::to_string(int(kernel)));
         const AxisWeights xs = BuildAxisWeights(sw, dw);
         std::vector<std::uint32_t> row(sw);
         for (auto& p : row) p = static_cast<std::uint32_t>(rng());
         std::vector<std::int16_t> a(4 * dw), b(4 * dw);
         HorizontalPass(row, xs, a.data(), ResampleKernel::Scalar);
-        HorizontalPass(row, xs, b.data(), ResampleKernel::Sse2);
+        HorizontalPass(row, xs, b.data(), kernel);
         EXPECT_EQ(a, b);
 
         const AxisWeights ys = BuildAxisWeights(sw, dw);  // reuse as a vertical axis
-        std::vector<std::vector<std::int16_t>> mids(ys.taps, std::vector<std::int16_t>(4 * dw + 3));
+        std::vector<std::vector<std::int16_t>> mids(ys.taps, std::vector<std::int16_t>(4 * dw + 11));
         std::vector<const std::int16_t*> rows;
         for (auto& m : mids) {
             for (auto& v : m) v = static_cast<std::int16_t>(static_cast<int>(rng() % 24000) - 4000);
             rows.push_back(m.data());
         }
-        const std::size_t lanes = 4 * dw + 3;  // an odd tail after the vector part
+        const std::size_t lanes = 4 * dw + 11;  // a tail after the 16- and 8-lane steps
         std::vector<std::uint8_t> c(lanes), d(lanes);
         for (std::size_t y = 0; y < dw; y += 7) {
             VerticalPass(rows.data(), ys, y, lanes, c.data(), ResampleKernel::Scalar);
-            VerticalPass(rows.data(), ys, y, lanes, d.data(), ResampleKernel::Sse2);
+            VerticalPass(rows.data(), ys, y, lanes, d.data(), kernel);
             EXPECT_EQ(c, d) << "row " << y;
         }
     }

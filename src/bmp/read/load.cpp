@@ -2,7 +2,8 @@
 // host's buffer. Every check that can refuse the file runs before the first
 // pixel store, so a refused load leaves the host's buffer untouched. A load at
 // the file's own size decodes straight into the host's rows; a scaled load
-// decodes into one temporary image at the file's size and resamples it.
+// hands each decoded row to the resampler, which writes the host's rows as
+// soon as their source rows have arrived.
 #include <algorithm>
 #include <memory>
 #include <vector>

@@ -1,8 +1,6 @@
 // The 8-bit bitmap loader; see dib_loader.h.
 #include "gray/dib_loader.h"
 
-#include <memory>
-
 #include "bmp/read/decode.h"
 #include "bmp/read/geometry.h"
 #include "shell/file.h"
@@ -25,21 +23,15 @@ std::optional<Dib8> LoadDib8(const char* path, std::span<std::uint8_t> scratch) 
     dib.height = layout.height;
     dib.stride = static_cast<std::size_t>(RowStride(layout.width, 8));
     const auto indexBytes = AsSize(std::uint64_t{dib.stride} * dib.height);
-    if (!indexBytes || !AsSize(std::uint64_t{layout.width} * layout.height * 4)) return std::nullopt;
+    if (!indexBytes) return std::nullopt;
 
-    // A table whose entry i is i makes the decoders hand back palette indices.
+    // A table whose entry i is i makes the decoders hand back palette indices,
+    // kept one byte per pixel as each row is finished.
     PixelTable identity;
     for (std::uint32_t i = 0; i < identity.size(); ++i) identity[i] = i;
-    const auto decoded = std::make_unique_for_overwrite<std::uint32_t[]>(dib.width * dib.height);
-    const ImageView image{decoded.get(), dib.width, dib.height};
-    DecodePixels(in, layout, identity, image);
-
     dib.rows.assign(*indexBytes, 0);
-    for (std::size_t y = 0; y < dib.height; ++y) {
-        const auto src = image.Row(y);
-        std::uint8_t* dst = &dib.rows[y * dib.stride];
-        for (std::size_t x = 0; x < src.size(); ++x) dst[x] = static_cast<std::uint8_t>(src[x]);
-    }
+    IndexRows rows(dib.width, dib.height, dib.rows, dib.stride);
+    DecodePixels(in, layout, identity, rows);
     return dib;
 }
 

@@ -1,5 +1,6 @@
 // Loading an 8-bit gray file as one byte per pixel: the bitmap loader's rows
-// are checked against the gray ramp and copied without their alignment bytes.
+// (palette indices, which the gray ramp makes gray levels) are copied without
+// their alignment bytes.
 #include <cstring>
 
 #include "gray/dib_loader.h"
@@ -9,8 +10,9 @@
 namespace tessaly {
 
 int BmpCodec::LoadGray(const char* path, void* destination) {
-    ImageInfo info;
-    if (!ProbeBmpFile(path, info) || info.bitCount != 8) return 0;
+    // Only a gray file is decoded at all: its headers and colour table are
+    // checked first (a few hundred bytes), the pixels read once after.
+    if (!HasGrayPalette(path)) return 0;
     const auto dib = LoadDib8(path, scratch);
     if (!dib || !IsGrayRamp(dib->palette, dib->paletteEntries)) return 0;
     auto* out = static_cast<std::uint8_t*>(destination);

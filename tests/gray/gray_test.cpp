@@ -6,6 +6,7 @@
 
 #include "shell/bmp_codec.h"
 #include "support/bmp_builder.h"
+#include "support/counting_allocator.h"
 
 namespace tessaly::test {
 namespace {
@@ -133,6 +134,22 @@ TEST_F(GrayTest, SaveTestLoadRoundTrip) {
         EXPECT_EQ(codec_->LoadGray(path.c_str(), out.data()), 1);
         EXPECT_EQ(out, gray);
     }
+}
+
+TEST_F(GrayTest, LoadsHoldOneByteAPixelAndNonGrayFilesDecodeNothing) {
+    BmpBuilder b = GrayFile(2000, 1000, std::vector<Bytes>(1000, Bytes(2000, 9)));
+    const std::string path = dir_.Write("big.bmp", b.Build());
+    Bytes out(2000 * 1000);
+    {
+        AllocationWatch watch;
+        ASSERT_EQ(codec_->LoadGray(path.c_str(), out.data()), 1);
+        EXPECT_LT(watch.Peak(), 2000u * 1000 + 64 * 1024);  // the stride-wide rows, not 32-bit pixels
+    }
+    b.palette[3] = 0xFF0000;
+    const std::string colour = dir_.Write("colour.bmp", b.Build());
+    AllocationWatch watch;
+    EXPECT_EQ(codec_->LoadGray(colour.c_str(), out.data()), 0);
+    EXPECT_LT(watch.Largest(), 64u * 1024);
 }
 
 TEST_F(GrayTest, SuiteGrayPaletteIsNotTheRamp) {

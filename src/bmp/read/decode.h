@@ -27,6 +27,8 @@ std::optional<BmpLayout> ReadLayout(StreamReader& in, const BmpHeaders& headers)
 // written. Never fails once the layout is resolved; an I/O error throws
 // FileError.
 void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out);
+// The same into any row target (IndexRows keeps one byte per pixel).
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, IndexRows& rows);
 
 // Scales the file's pixels into `dst` (the host's size) while decoding them:
 // each decoded row goes straight to the cubic resampler, so no image at the

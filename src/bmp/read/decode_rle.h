@@ -21,8 +21,8 @@
 namespace tessaly {
 
 // `kind` is Rle8, Rle4 or Rle24; `width` is the image's width in pixels.
-// Instantiated for ByteReader with ImageRows, and StreamReader with ImageRows
-// and ResampledRows.
+// Instantiated for ByteReader with ImageRows, and StreamReader with ImageRows,
+// ResampledRows and IndexRows.
 template <class Reader, class Rows>
 void DecodeRle(DecodeKind kind, Reader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink);
 

@@ -128,6 +128,10 @@ void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& t
     DecodeInto(in, layout, table, rows);
 }
 
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, IndexRows& rows) {
+    DecodeInto(in, layout, table, rows);
+}
+
 void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst) {
     // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
     RowResampler resampler(layout.width, layout.height, dst, !layout.topDown);

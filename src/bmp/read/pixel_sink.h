@@ -3,7 +3,8 @@
 // A row target hands out memory for one image row at a time (Begin) and is
 // told when that row is complete (End). ImageRows writes straight into an
 // image; ResampledRows keeps one row of its own and passes each finished row
-// to a RowResampler, so a scaled load never holds the whole source image.
+// to a RowResampler, so a scaled load never holds the whole source image;
+// IndexRows keeps one byte per pixel.
 //
 // PixelSink writes a stored-order stream of pixels through a row target:
 // element p is stored row p / width, which lands top row first whichever
@@ -47,6 +48,27 @@ private:
     std::size_t height_;
     std::vector<std::uint32_t> row_;
     RowResampler& resampler_;
+};
+
+// Keeps the low byte of each decoded pixel: with a table whose entry i is i,
+// the palette indices, one byte per pixel in rows of `stride` bytes.
+class IndexRows {
+public:
+    IndexRows(std::size_t width, std::size_t height, std::span<std::uint8_t> out, std::size_t stride)
+        : height_(height), stride_(stride), out_(out), row_(width) {}
+    [[nodiscard]] std::size_t Width() const { return row_.size(); }
+    [[nodiscard]] std::size_t Height() const { return height_; }
+    [[nodiscard]] std::span<std::uint32_t> Begin(std::size_t /*y*/) { return row_; }
+    void End(std::size_t y) {
+        std::uint8_t* dst = out_.subspan(y * stride_, row_.size()).data();
+        for (std::size_t x = 0; x < row_.size(); ++x) dst[x] = static_cast<std::uint8_t>(row_[x]);
+    }
+
+private:
+    std::size_t height_;
+    std::size_t stride_;
+    std::span<std::uint8_t> out_;
+    std::vector<std::uint32_t> row_;
 };
 
 template <class Rows>

@@ -78,12 +78,8 @@ ChannelMasks ReadTrailingMasks(StreamReader& in, const BmpHeaders& headers, std:
     *maskBytes = 0;
     const std::uint32_t compression = headers.infoHeader.biCompression;
     const bool bitfields = !headers.os2 && (compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS);
-    if (!bitfields) return headers.headerMasks;
-    if (headers.headerSize >= 52) {
-        ChannelMasks m = headers.headerMasks;
-        // A 52-byte header has no alpha mask; BI_ALPHABITFIELDS never occurs with one.
-        return m;
-    }
+    // Headers of 52 bytes or more hold their masks themselves; only a 40-byte header is followed by them.
+    if (!bitfields || headers.headerSize >= 52) return headers.headerMasks;
     const std::uint32_t count = compression == BI_ALPHABITFIELDS ? 16 : 12;
     const auto bytes = in.Take(count);
     if (!bytes) return {};

@@ -136,7 +136,7 @@ void DecodeRle(DecodeKind kind, Reader& in, const PixelTable& table, std::size_t
 
 template void DecodeRle(DecodeKind, ByteReader&, const PixelTable&, std::size_t, PixelSink<ImageRows>&);
 template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<ImageRows>&);
-template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<ResampledRows>&);
+template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<RowResampler>&);
 template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<IndexRows>&);
 
 }  // namespace tessaly

@@ -18,25 +18,52 @@
 namespace tessaly {
 namespace {
 
+// Limit: a scaled load refuses a file that declares more source pixels than
+// the largest of these and the target. Decoding and resampling cost time in
+// proportion to the source, and a tiny file can declare a huge image (an RLE
+// stream that ends at once, pixel data cut short); real files stay far below
+// (an RLE stream spends at least 2 bytes per row), and any file at or under
+// 2^26 pixels (a 64-megapixel source) loads whatever it holds.
 constexpr std::uint64_t kMaxPixelsPerFileByte = 4096;
+constexpr std::uint64_t kAlwaysScaledPixels = std::uint64_t{1} << 26;
+// Limit: the resampler's working memory (rows and weights for the target's
+// width) may not pass this; a target that needs more is refused before
+// anything is allocated. A 16384-pixel-wide target needs at most 8 MiB.
+constexpr std::uint64_t kMaxResampleBytes = std::uint64_t{256} << 20;
 
 // Feeds stored rows through the reader to `expand`, in pieces that fit the
-// reader's buffer, and each finished row to `rows`.
+// reader's buffer and the row target. Once the file has ended, the rest of
+// the image is what zero bytes decode to, handed over as runs.
 template <class Rows, class Expand>
 void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand expand) {
     const unsigned bits = layout.bitCount;
     // Pieces hold a whole number of bytes: a multiple of 8 pixels, as many as fit the buffer.
     const std::size_t piecePixels = (in.Capacity() * 8 / bits) / 8 * 8;
-    for (std::size_t r = 0; r < layout.height; ++r) {
-        const std::uint64_t rowStart = in.Offset();
-        const std::size_t y = layout.topDown ? r : layout.height - 1 - r;
-        const auto row = rows.Begin(y);
-        for (std::size_t x = 0; x < row.size(); x += piecePixels) {
-            const auto dst = row.subspan(x, std::min(piecePixels, row.size() - x));
-            const auto bytes = RowPixelBytes(static_cast<std::uint32_t>(dst.size()), bits);
-            expand(in.TakeZeroPadded(static_cast<std::size_t>(bytes)), dst);
+    const std::uint8_t zeros[4] = {0, 0, 0, 0};
+    std::uint32_t zeroPixel = 0;
+    expand(std::span<const std::uint8_t>(zeros), std::span<std::uint32_t>(&zeroPixel, 1));
+    const std::size_t width = layout.width, height = layout.height;
+    for (std::size_t r = 0; r < height; ++r) {
+        const std::size_t y = layout.topDown ? r : height - 1 - r;
+        if (in.Remaining() == 0) {
+            // Compat: pixel data cut short read as zero bytes (8 bits and more only;
+            // shorter depths are refused before decoding).
+            rows.FillRows(layout.topDown ? r : 0, height - r, zeroPixel);
+            return;
         }
-        rows.End(y);
+        const std::uint64_t rowStart = in.Offset();
+        for (std::size_t x = 0; x < width;) {
+            if (in.Remaining() == 0) {
+                rows.Fill(y, x, width - x, zeroPixel);
+                break;
+            }
+            const auto piece = rows.Piece(y, x);
+            const std::size_t n = std::min(piece.size(), piecePixels);
+            const auto bytes = RowPixelBytes(static_cast<std::uint32_t>(n), bits);
+            expand(in.TakeZeroPadded(static_cast<std::size_t>(bytes)), piece.first(n));
+            rows.Commit(y, x, n);
+            x += n;
+        }
         in.SkipTo(rowStart + layout.stride);
     }
 }
@@ -135,8 +162,7 @@ void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& t
 void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst) {
     // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
     RowResampler resampler(layout.width, layout.height, dst, !layout.topDown);
-    ResampledRows rows(layout.width, layout.height, resampler);
-    DecodeInto(in, layout, table, rows);
+    DecodeInto(in, layout, table, resampler);
 }
 
 int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
@@ -158,21 +184,16 @@ int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, st
 
     const ImageView host{static_cast<std::uint32_t*>(pixels), static_cast<std::size_t>(width),
                          static_cast<std::size_t>(height)};
-    // Limit: decoding costs time in proportion to the pixels the file declares.
-    // A scaled load refuses a file that declares more than kMaxPixelsPerFileByte
-    // pixels per byte it holds (and more than the host asked for). Real files
-    // stay far below (an RLE stream spends at least 2 bytes per row; a row of
-    // 8192 pixels with nothing but an end of line is the extreme); only
-    // degenerate ones come near (streams that leave nearly every pixel
-    // undefined, pixel arrays missing nearly all their bytes), and those would
-    // otherwise take time out of all proportion to the file and the host's buffer.
-    const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
-    const std::uint64_t targetPixels = std::uint64_t{host.width} * host.height;
-    if (sourcePixels > std::max(targetPixels, kMaxPixelsPerFileByte * file.GetLength())) return 0;
     if (layout.width == host.width && layout.height == host.height) {
         DecodePixels(in, layout, table, host);
         return 1;
     }
+    const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
+    const std::uint64_t targetPixels = std::uint64_t{host.width} * host.height;
+    if (sourcePixels > std::max({kAlwaysScaledPixels, kMaxPixelsPerFileByte * file.GetLength(), targetPixels}))
+        return 0;
+    const auto working = RowResampler::WorkingBytes(layout.width, layout.height, host.width, host.height);
+    if (!working || *working > kMaxResampleBytes || !AsSize(*working)) return 0;
     ScalePixels(in, layout, table, host);
     return 1;
 }

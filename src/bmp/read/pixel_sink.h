@@ -1,10 +1,14 @@
 // Where decoded pixels go.
 //
-// A row target hands out memory for one image row at a time (Begin) and is
-// told when that row is complete (End). ImageRows writes straight into an
-// image; ResampledRows keeps one row of its own and passes each finished row
-// to a RowResampler, so a scaled load never holds the whole source image;
-// IndexRows keeps one byte per pixel.
+// A row target takes an image row by row, in the order the file stores them,
+// each row from left to right in pieces or runs of one colour:
+//   Piece(y, x)            memory for pixels x .. of row y: the rest of the
+//                          row, or a multiple of 8 pixels of it;
+//   Commit(y, x, n)        the first n pixels of that piece are written;
+//   Fill(y, x, n, px)      pixels x .. x + n - 1 of row y are px (within the row);
+//   FillRows(top, n, px)   rows top .. top + n - 1 are all px (the next n to arrive).
+// ImageRows writes straight into an image; RowResampler (resample.h) scales
+// the rows as they come; IndexRows keeps one byte per pixel.
 //
 // PixelSink writes a stored-order stream of pixels through a row target:
 // element p is stored row p / width, which lands top row first whichever
@@ -28,26 +32,17 @@ public:
     explicit ImageRows(ImageView image) : image_(image) {}
     [[nodiscard]] std::size_t Width() const { return image_.width; }
     [[nodiscard]] std::size_t Height() const { return image_.height; }
-    [[nodiscard]] std::span<std::uint32_t> Begin(std::size_t y) { return image_.Row(y); }
-    void End(std::size_t /*y*/) {}
+    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) { return image_.Row(y).subspan(x); }
+    void Commit(std::size_t /*y*/, std::size_t /*x*/, std::size_t /*n*/) {}
+    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
+        std::fill_n(image_.Row(y).data() + x, n, px);
+    }
+    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
+        std::fill_n(image_.Row(top).data(), count * image_.width, px);
+    }
 
 private:
     ImageView image_;
-};
-
-class ResampledRows {
-public:
-    ResampledRows(std::size_t width, std::size_t height, RowResampler& resampler)
-        : height_(height), row_(width), resampler_(resampler) {}
-    [[nodiscard]] std::size_t Width() const { return row_.size(); }
-    [[nodiscard]] std::size_t Height() const { return height_; }
-    [[nodiscard]] std::span<std::uint32_t> Begin(std::size_t /*y*/) { return row_; }
-    void End(std::size_t y) { resampler_.PushRow(y, row_); }
-
-private:
-    std::size_t height_;
-    std::vector<std::uint32_t> row_;
-    RowResampler& resampler_;
 };
 
 // Keeps the low byte of each decoded pixel: with a table whose entry i is i,
@@ -55,85 +50,134 @@ private:
 class IndexRows {
 public:
     IndexRows(std::size_t width, std::size_t height, std::span<std::uint8_t> out, std::size_t stride)
-        : height_(height), stride_(stride), out_(out), row_(width) {}
-    [[nodiscard]] std::size_t Width() const { return row_.size(); }
+        : width_(width), height_(height), stride_(stride), out_(out), piece_(std::min<std::size_t>(width, kPiece)) {}
+    [[nodiscard]] std::size_t Width() const { return width_; }
     [[nodiscard]] std::size_t Height() const { return height_; }
-    [[nodiscard]] std::span<std::uint32_t> Begin(std::size_t /*y*/) { return row_; }
-    void End(std::size_t y) {
-        std::uint8_t* dst = out_.subspan(y * stride_, row_.size()).data();
-        for (std::size_t x = 0; x < row_.size(); ++x) dst[x] = static_cast<std::uint8_t>(row_[x]);
+    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t /*y*/, std::size_t x) {
+        return std::span<std::uint32_t>(piece_).first(std::min(piece_.size(), width_ - x));
+    }
+    void Commit(std::size_t y, std::size_t x, std::size_t n) {
+        std::uint8_t* dst = &out_[y * stride_ + x];
+        for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<std::uint8_t>(piece_[i]);
+    }
+    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
+        std::fill_n(&out_[y * stride_ + x], n, static_cast<std::uint8_t>(px));
+    }
+    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
+        for (std::size_t y = top; y < top + count; ++y) Fill(y, 0, width_, px);
     }
 
 private:
-    std::size_t height_;
-    std::size_t stride_;
+    static constexpr std::size_t kPiece = 4096;
+    std::size_t width_, height_, stride_;
     std::span<std::uint8_t> out_;
-    std::vector<std::uint32_t> row_;
+    std::vector<std::uint32_t> piece_;
 };
 
 template <class Rows>
 class PixelSink {
 public:
     // `bottomUp`: the first stored row is the image's last row.
-    PixelSink(Rows& rows, bool bottomUp) : rows_(rows), bottomUp_(bottomUp) { EnterRow(); }
+    PixelSink(Rows& rows, bool bottomUp) : rows_(rows), bottomUp_(bottomUp) { EnterPiece(); }
 
     // Writes n copies of px; false when the image ended first (the rest is dropped).
     bool Fill(std::uint32_t px, std::size_t n) {
-        // Short runs inside the row, the common case of RLE data: eight stores
-        // whatever n is. Elements past the run are written again later (by the
-        // next command, an end of line, or the final fill), so storing ahead
-        // within the current row changes nothing that is seen.
-        if (n <= 8 && current_.size() - column_ >= 8) {
-            std::uint32_t* out = current_.data() + column_;
+        // Short runs inside the piece, the common case of RLE data: eight stores
+        // whatever n is. Elements past the run are written again before the
+        // piece is committed (by the next command, an end of line, or the final
+        // fill), so storing ahead within the piece changes nothing that is seen.
+        if (n <= 8 && piece_.size() - pos_ >= 8) {
+            std::uint32_t* out = piece_.data() + pos_;
             for (std::size_t j = 0; j < 8; ++j) out[j] = px;
-            column_ += n;
-            if (column_ == current_.size()) FinishRow();
+            pos_ += n;
+            if (pos_ == piece_.size()) FinishPiece();
             return true;
         }
-        return Emit(n, [px](std::size_t) { return px; });
+        if (n < kLongRun) return Emit(n, [px](std::size_t) { return px; });
+        return FillLong(px, n);
     }
 
     // Writes n pixels, pixel i being pixelAt(i); false when the image ended first.
     template <class PixelAt>
     bool Emit(std::size_t n, PixelAt pixelAt) {
-        if (n < current_.size() - column_) {  // inside the row: no row bookkeeping
-            std::uint32_t* out = current_.data() + column_;
+        if (n < piece_.size() - pos_) {  // inside the piece: no bookkeeping
+            std::uint32_t* out = piece_.data() + pos_;
             for (std::size_t j = 0; j < n; ++j) out[j] = pixelAt(j);
-            column_ += n;
+            pos_ += n;
             return true;
         }
         std::size_t i = 0;
         while (i < n) {
             if (row_ == rows_.Height()) return false;
-            const std::size_t k = std::min(n - i, rows_.Width() - column_);
-            std::uint32_t* out = current_.data() + column_;
+            const std::size_t k = std::min(n - i, piece_.size() - pos_);
+            std::uint32_t* out = piece_.data() + pos_;
             for (std::size_t j = 0; j < k; ++j) out[j] = pixelAt(i + j);
             i += k;
-            column_ += k;
-            if (column_ == rows_.Width()) FinishRow();
+            pos_ += k;
+            if (pos_ == piece_.size()) FinishPiece();
         }
         return true;
     }
 
     // Elements not yet written.
-    [[nodiscard]] std::size_t Remaining() const { return (rows_.Height() - row_) * rows_.Width() - column_; }
+    [[nodiscard]] std::size_t Remaining() const {
+        return (rows_.Height() - row_) * rows_.Width() - (pieceX_ + pos_);
+    }
 
 private:
-    void FinishRow() {
-        rows_.End(ImageRow());
-        ++row_;
-        column_ = 0;
-        EnterRow();
+    // Runs at least this long go to the row target as runs, which a resampler
+    // adds in one step per output instead of pixel by pixel.
+    static constexpr std::size_t kLongRun = 64;
+
+    bool FillLong(std::uint32_t px, std::size_t n) {
+        const std::size_t width = rows_.Width(), height = rows_.Height();
+        if (row_ == height) return n == 0;
+        if (pos_ != 0) rows_.Commit(ImageRow(), pieceX_, pos_);
+        std::size_t column = pieceX_ + pos_;
+        while (n != 0 && row_ < height) {
+            if (column == 0 && n >= width) {
+                const std::size_t count = std::min(n / width, height - row_);
+                rows_.FillRows(bottomUp_ ? height - row_ - count : row_, count, px);
+                row_ += count;
+                n -= count * width;
+                continue;
+            }
+            const std::size_t k = std::min(n, width - column);
+            rows_.Fill(ImageRow(), column, k, px);
+            n -= k;
+            column += k;
+            if (column == width) {
+                ++row_;
+                column = 0;
+            }
+        }
+        pieceX_ = column;
+        EnterPiece();
+        return n == 0;
+    }
+
+    void FinishPiece() {
+        rows_.Commit(ImageRow(), pieceX_, piece_.size());
+        pieceX_ += piece_.size();
+        if (pieceX_ == rows_.Width()) {
+            ++row_;
+            pieceX_ = 0;
+        }
+        EnterPiece();
     }
     [[nodiscard]] std::size_t ImageRow() const { return bottomUp_ ? rows_.Height() - 1 - row_ : row_; }
-    // The row being written; empty once the image is complete, so no store can follow.
-    void EnterRow() { current_ = row_ < rows_.Height() ? rows_.Begin(ImageRow()) : std::span<std::uint32_t>(); }
+    // The piece being written; empty once the image is complete, so no store can follow.
+    void EnterPiece() {
+        pos_ = 0;
+        piece_ = row_ < rows_.Height() ? rows_.Piece(ImageRow(), pieceX_) : std::span<std::uint32_t>();
+    }
 
     Rows& rows_;
     bool bottomUp_;
     std::size_t row_ = 0;     // stored row being written
-    std::size_t column_ = 0;  // next element within it
-    std::span<std::uint32_t> current_;
+    std::size_t pieceX_ = 0;  // column of the piece's first element
+    std::size_t pos_ = 0;     // next element within the piece
+    std::span<std::uint32_t> piece_;
 };
 
 }  // namespace tessaly

@@ -1,34 +1,104 @@
 // Separable cubic resampling; see resample.h.
 //
-// Each arriving source row is resampled horizontally into 16-bit intermediate
-// values with 6 fractional bits and kept in a ring of T rows (T = the
-// vertical taps); an output row is combined from its T rows as soon as the
-// last of them has arrived. Rows arriving bottom row first are handled by
-// symmetry: counted from the bottom, the vertical weights are the same.
+// Pulled axes use 16-bit weights and exact 32-bit integer sums: the widest
+// weight of an output gets up to 15 bits, and the bit count is lowered until
+// no sum can overflow, so every output is within a small fraction of a level
+// of the same sum in real numbers. Between the passes each value is kept as a
+// "mid": the level times 64 in 16 bits.
 //
-// Both passes accumulate exact 32-bit integer sums, so the SSE2 kernels give
-// the scalar kernels' results bit for bit.
+// Pushed axes place each source sample in the cell between two output centres
+// (c_j <= x < c_j+1, t = (x - c_j) / stretch); the sample reaches outputs j - 1
+// to j + 2 with the four Keys weights of phase t. Horizontally the sums are
+// doubles (a row always arrives left to right); vertically they are 64-bit
+// integers of weights with up to 24 bits, divided by their own total at the
+// end, so the order in which rows arrive changes nothing.
 #include "bmp/read/resample.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define TESSALY_HAVE_SSE2 1
-#endif
-
+#include "bmp/read/resample_x86.h"
 #include "shell/assert.h"
-#include "shell/cpu.h"
 
 namespace tessaly {
 namespace {
 
-constexpr int kWeightBits = 14;
-constexpr int kMidBits = 6;  // fractional bits of the intermediate rows
-constexpr int kMidShift = kWeightBits - kMidBits;
-constexpr int kOutShift = kWeightBits + kMidBits;
+// Limit: mids stay within +-kMidLimit. Every pass produces at most about
+// 1.3 x 255 x 64 = 21216 in magnitude (the kernel's negative lobes); the bound
+// is what the overflow checks of the next pass assume.
+constexpr std::int32_t kMidLimit = 24576;
+constexpr int kMidBits = 6;
+// The largest magnitude a pulled weight may have: int16, with one step of
+// headroom for the cumulative rounding.
+constexpr double kMaxWeight = 32766.0;
+constexpr std::int64_t kMaxPullSum = std::int64_t{1} << 31;
+// Pixels a pushed row takes per piece: a whole number of bytes at any depth.
+constexpr std::size_t kPushPiecePixels = 4096;
+
+std::int16_t ClampMid(std::int64_t v) {
+    return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -kMidLimit, kMidLimit));
+}
+
+std::int64_t RoundedShift(std::int64_t acc, unsigned shift) { return (acc + (std::int64_t{1} << (shift - 1))) >> shift; }
+
+// The four weights of a sample at phase t in [0, 1) of its cell, for outputs j - 1 .. j + 2.
+std::array<double, 4> CellWeights(double t) {
+    const double t2 = t * t, t3 = t2 * t;
+    return {-0.5 * t + t2 - 0.5 * t3, 1.0 - 2.5 * t2 + 1.5 * t3, 0.5 * t + 2.0 * t2 - 1.5 * t3, -0.5 * t2 + 0.5 * t3};
+}
+
+// The cell of sample x: Centre(j) <= x < Centre(j + 1), j from -1 to dst - 1.
+std::int64_t CellOf(const AxisMap& map, std::int64_t x) {
+    auto j = static_cast<std::int64_t>(std::floor((static_cast<double>(x) + 0.5) / map.scale - 0.5));
+    while (map.Centre(j + 1) <= static_cast<double>(x)) ++j;
+    while (map.Centre(j) > static_cast<double>(x)) --j;
+    return j;
+}
+
+// The first sample of cell j: the smallest integer at or after its centre.
+std::int64_t CellStart(const AxisMap& map, std::int64_t j) {
+    return static_cast<std::int64_t>(std::ceil(map.Centre(j)));
+}
+
+// Weight that samples beyond the edges add to the edge sample for output i.
+double EdgeWeight(const AxisMap& map, std::int64_t i, bool first) {
+    const double c = map.Centre(i);
+    const auto src = static_cast<std::int64_t>(map.src);
+    return first ? KernelSum(c, map.stretch, map.Lo(i), -1) : KernelSum(c, map.stretch, src, map.Hi(i));
+}
+
+std::array<std::int64_t, 4> Channels(std::uint32_t px) {
+    return {px & 0xFF, (px >> 8) & 0xFF, (px >> 16) & 0xFF, px >> 24};
+}
+
+// ---- Pull kernels, scalar reference ----
+
+void HorizontalScalar(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out) {
+    const std::size_t taps = xs.taps;
+    const unsigned shift = xs.bits - kMidBits;
+    for (std::size_t x = 0; x < xs.first.size(); ++x) {
+        const std::uint32_t* p = src.data() + xs.first[x];
+        const std::int16_t* w = &xs.weights[x * taps];
+        std::int32_t acc[4] = {0, 0, 0, 0};
+        for (std::size_t k = 0; k < taps; ++k)
+            for (unsigned c = 0; c < 4; ++c) acc[c] += w[k] * static_cast<std::int32_t>((p[k] >> (8 * c)) & 0xFF);
+        for (unsigned c = 0; c < 4; ++c)
+            out[4 * x + c] = static_cast<std::int16_t>(std::clamp<std::int64_t>(RoundedShift(acc[c], shift), -32768, 32767));
+    }
+}
+
+}  // namespace
+
+void VerticalScalarLanes(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t begin,
+                         std::size_t lanes, std::uint8_t* out) {
+    const unsigned shift = w.bits + kMidBits;
+    for (std::size_t i = begin; i < lanes; ++i) {
+        std::int32_t acc = 0;
+        for (std::size_t k = 0; k < taps; ++k) acc += w.w[k] * rows[k][i];
+        out[i] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(RoundedShift(acc, shift), 0, 255));
+    }
+}
 
 double Keys(double x) {
     constexpr double a = -0.5;
@@ -38,303 +108,468 @@ double Keys(double x) {
     return 0.0;
 }
 
-std::int16_t MidValue(std::int32_t acc) {
-    return static_cast<std::int16_t>(std::clamp((acc + (1 << (kMidShift - 1))) >> kMidShift, -32768, 32767));
-}
-
-void HorizontalScalar(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(src.data());
-    const std::size_t taps = xs.taps;
-    for (std::size_t x = 0; x < xs.first.size(); ++x) {
-        const std::uint8_t* p = bytes + 4 * xs.first[x];
-        const std::int16_t* w = &xs.weights[x * taps];
-        std::int32_t acc[4] = {0, 0, 0, 0};
-        for (std::size_t k = 0; k < taps; ++k)
-            for (std::size_t c = 0; c < 4; ++c) acc[c] += w[k] * p[4 * k + c];
-        for (std::size_t c = 0; c < 4; ++c) out[4 * x + c] = MidValue(acc[c]);
+double KernelSum(double centre, double stretch, std::int64_t lo, std::int64_t hi) {
+    // Keys' kernel as a cubic in v on each unit interval: a0 + a1 v + a2 v^2 + a3 v^3.
+    static constexpr double kPieces[4][4] = {
+        {2.0, 4.0, 2.5, 0.5}, {1.0, 0.0, -2.5, -1.5}, {1.0, 0.0, -2.5, 1.5}, {2.0, -4.0, 2.5, -0.5}};
+    // The integers of each piece: v = (k - centre) / stretch in [-2,-1], (-1,0), [0,1], (1,2].
+    const double s = stretch;
+    const auto fl = [](double v) { return static_cast<std::int64_t>(std::floor(v)); };
+    const auto ce = [](double v) { return static_cast<std::int64_t>(std::ceil(v)); };
+    const std::int64_t bounds[5] = {ce(centre - 2 * s), fl(centre - s) + 1, ce(centre), fl(centre + s) + 1,
+                                    fl(centre + 2 * s) + 1};
+    double total = 0;
+    for (int p = 0; p < 4; ++p) {
+        const std::int64_t k0 = std::max(lo, bounds[p]);
+        const std::int64_t k1 = std::min(hi, bounds[p + 1] - 1);
+        if (k1 < k0) continue;
+        // Around v0, the piece is b0 + b1 m + b2 m^2 + b3 m^3 in m = k - k0; sum m^e in closed form.
+        const double* a = kPieces[p];
+        const double h = 1.0 / s, v0 = (static_cast<double>(k0) - centre) * h;
+        const double b0 = a[0] + v0 * (a[1] + v0 * (a[2] + v0 * a[3]));
+        const double b1 = (a[1] + v0 * (2 * a[2] + 3 * a[3] * v0)) * h;
+        const double b2 = (a[2] + 3 * a[3] * v0) * h * h;
+        const double b3 = a[3] * h * h * h;
+        const auto n = static_cast<double>(k1 - k0 + 1);
+        const double s1 = n * (n - 1) / 2, s2 = n * (n - 1) * (2 * n - 1) / 6, s3 = s1 * s1;
+        total += b0 * n + b1 * s1 + b2 * s2 + b3 * s3;
     }
+    return total;
 }
 
-// Lanes [begin, end) of one output row.
-void VerticalScalar(const std::int16_t* const* rows, const std::int16_t* w, std::size_t taps, std::size_t begin,
-                    std::size_t end, std::uint8_t* out) {
-    for (std::size_t i = begin; i < end; ++i) {
-        std::int32_t acc = 1 << (kOutShift - 1);
-        for (std::size_t k = 0; k < taps; ++k) acc += w[k] * rows[k][i];
-        out[i] = static_cast<std::uint8_t>(std::clamp(acc >> kOutShift, 0, 255));
+AxisMap::AxisMap(std::size_t srcLength, std::size_t dstLength)
+    : src(srcLength), dst(dstLength), scale(static_cast<double>(srcLength) / static_cast<double>(dstLength)),
+      stretch(std::max(1.0, scale)) {}
+
+std::int64_t AxisMap::Lo(std::int64_t i) const {
+    return static_cast<std::int64_t>(std::floor(Centre(i) - 2 * stretch)) + 1;
+}
+
+std::int64_t AxisMap::Hi(std::int64_t i) const { return static_cast<std::int64_t>(std::floor(Centre(i) + 2 * stretch)); }
+
+std::uint64_t AxisMap::Span() const {
+    // Integers in (c - 2s, c + 2s]: floor(4s) or one more, whatever c is.
+    return static_cast<std::uint64_t>(std::floor(4 * stretch)) + 1;
+}
+
+std::size_t PullTaps(const AxisMap& map) {
+    if (map.src == map.dst) return 1;  // the identity: one weight of 1
+    const auto needed = static_cast<std::size_t>(std::min<std::uint64_t>(map.Span(), map.src));
+    const std::size_t padded = (needed + 3) / 4 * 4;
+    return padded <= map.src ? padded : needed;
+}
+
+OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t taps, SampleKind input,
+                                unsigned maxBits) {
+    TESSALY_ASSERT(taps >= 1 && taps <= kMaxPullTaps && taps <= map.src);
+    OutputWeights out;
+    std::array<double, kMaxPullTaps> w{};
+    if (map.src == map.dst) {
+        out.first = i;
+        w[0] = 1.0;
+    } else {
+        const double c = map.Centre(static_cast<std::int64_t>(i));
+        const std::int64_t lo = map.Lo(static_cast<std::int64_t>(i)), hi = map.Hi(static_cast<std::int64_t>(i));
+        const auto last = static_cast<std::int64_t>(map.src) - 1;
+        const std::int64_t first = std::clamp<std::int64_t>(lo, 0, last + 1 - static_cast<std::int64_t>(taps));
+        double sum = 0;
+        for (std::int64_t k = lo; k <= hi; ++k) {
+            const double v = Keys((static_cast<double>(k) - c) / map.stretch);
+            // Clamped edges: a sample beyond the source weighs on its edge sample.
+            w[static_cast<std::size_t>(std::clamp<std::int64_t>(k, 0, last) - first)] += v;
+            sum += v;
+        }
+        for (double& v : w) v /= sum;
+        out.first = static_cast<std::size_t>(first);
     }
-}
-
-#ifdef TESSALY_HAVE_SSE2
-
-// Four taps at a time: pixels p0..p3 are regrouped so each 16-bit pair holds
-// one channel of two neighbouring pixels, and pmaddwd weighs a pair per lane;
-// the last one to three taps are weighed one pixel at a time.
-void HorizontalSse2(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out) {
-    const std::size_t taps = xs.taps, groups = taps / 4, pairCount = xs.PairCount();
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i round = _mm_set1_epi32(1 << (kMidShift - 1));
-    const std::uint32_t* base = src.data();
-    for (std::size_t x = 0; x < xs.first.size(); ++x) {
-        const std::uint32_t* p = base + xs.first[x];
-        const auto* w = reinterpret_cast<const __m128i*>(&xs.pairs[x * pairCount * 4]);
-        __m128i acc = zero;
-        const std::uint32_t* q = p;
-        for (std::size_t g = 0; g < groups; ++g, q += 4, w += 2) {
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-            const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));  // p0 p2 p1 p3
-            const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));  // p0p1 | p2p3, bytewise
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), _mm_loadu_si128(w)));
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), _mm_loadu_si128(w + 1)));
+    double widest = 0;
+    for (std::size_t k = 0; k < taps; ++k) widest = std::max(widest, std::fabs(w[k]));
+    const std::int64_t inputMax = input == SampleKind::Byte ? 255 : kMidLimit;
+    unsigned bits = std::min(maxBits, static_cast<unsigned>(std::floor(std::log2(kMaxWeight / widest))));
+    for (;; --bits) {
+        // Cumulative rounding: every weight within one step of exact, and the total exactly 2^bits.
+        std::int64_t previous = 0, magnitude = 0;
+        double cumulative = 0;
+        for (std::size_t k = 0; k < taps; ++k) {
+            cumulative += w[k];
+            const std::int64_t upTo = k + 1 == taps ? std::int64_t{1} << bits : std::llround(std::ldexp(cumulative, static_cast<int>(bits)));
+            out.w[k] = static_cast<std::int16_t>(upTo - previous);
+            magnitude += std::abs(upTo - previous);
+            previous = upTo;
         }
-        for (std::size_t k = 4 * groups; k < taps; ++k) {
-            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p[k])), zero);  // b g r a as 16 bits
-            const __m128i wk = _mm_set1_epi32(static_cast<std::uint16_t>(xs.weights[x * taps + k]));
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(px, zero), wk));
-        }
-        acc = _mm_srai_epi32(_mm_add_epi32(acc, round), kMidShift);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(acc, acc));
+        if (magnitude * inputMax < kMaxPullSum) break;
     }
+    out.bits = bits;
+    return out;
 }
 
-// Lanes [begin, lanes) of an output row.
-void VerticalSse2Tail(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t begin,
-                      std::size_t lanes, std::uint8_t* out) {
-    const std::size_t taps = ys.taps;
-    const std::int16_t* w = &ys.weights[y * taps];
-    const auto* pairs = reinterpret_cast<const __m128i*>(&ys.pairs[y * ys.PairCount() * 4]);
-    const __m128i round = _mm_set1_epi32(1 << (kOutShift - 1));
-    const __m128i zero = _mm_setzero_si128();
-    std::size_t i = begin;
-    for (; i + 8 <= lanes; i += 8) {
-        __m128i lo = round, hi = round;
-        std::size_t k = 0;
-        for (; k + 1 < taps; k += 2) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i));
-            const __m128i wk = _mm_loadu_si128(pairs + k / 2);
-            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), wk));
-            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), wk));
-        }
-        if (k < taps) {  // an odd last tap: its pair's second weight is 0
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
-            const __m128i wk = _mm_loadu_si128(pairs + k / 2);
-            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, a), wk));
-            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, a), wk));
-        }
-        lo = _mm_srai_epi32(lo, kOutShift);
-        hi = _mm_srai_epi32(hi, kOutShift);
-        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lo, hi), zero);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes);
+PullTable BuildPullTable(const AxisMap& map, SampleKind input) {
+    PullTable t;
+    t.taps = PullTaps(map);
+    // One bit count for the row: the fewest any output allows.
+    unsigned bits = 30;
+    for (std::size_t i = 0; i < map.dst; ++i) bits = std::min(bits, MakeOutputWeights(map, i, t.taps, input, bits).bits);
+    t.bits = bits;
+    t.first.resize(map.dst);
+    t.weights.resize(map.dst * t.taps);
+    for (std::size_t i = 0; i < map.dst; ++i) {
+        const OutputWeights w = MakeOutputWeights(map, i, t.taps, input, bits);
+        TESSALY_ASSERT(w.bits == bits);
+        t.first[i] = static_cast<std::uint32_t>(w.first);
+        std::copy_n(w.w.begin(), t.taps, &t.weights[i * t.taps]);
     }
-    VerticalScalar(rows, w, taps, i, lanes, out);
+    return t;
 }
-
-void VerticalSse2(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
-                  std::uint8_t* out) {
-    VerticalSse2Tail(rows, ys, y, 0, lanes, out);
-}
-
-#if defined(TESSALY_X86_DISPATCH)
-
-// The SSE2 kernels' arithmetic on 256-bit registers: eight taps per step
-// horizontally (each 128-bit half regroups four pixels), sixteen lanes per
-// step vertically.
-__attribute__((target("avx2"))) void HorizontalAvx2(std::span<const std::uint32_t> src, const AxisWeights& xs,
-                                                    std::int16_t* out) {
-    const std::size_t taps = xs.taps, pairCount = xs.PairCount();
-    const std::size_t eights = taps / 8, fours = (taps % 8) / 4;
-    const __m256i zero = _mm256_setzero_si256();
-    const __m128i zero128 = _mm_setzero_si128();
-    const __m128i round = _mm_set1_epi32(1 << (kMidShift - 1));
-    for (std::size_t x = 0; x < xs.first.size(); ++x) {
-        const std::uint32_t* p = src.data() + xs.first[x];
-        const auto* w = reinterpret_cast<const __m128i*>(&xs.pairs[x * pairCount * 4]);
-        __m256i acc = zero;
-        for (std::size_t g = 0; g < eights; ++g, p += 8, w += 4) {
-            const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-            const __m256i s = _mm256_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));
-            const __m256i pairs = _mm256_unpacklo_epi8(s, _mm256_unpackhi_epi64(s, s));
-            // Low halves weigh pixels 0-3 (pairs 0, 1), high halves pixels 4-7 (pairs 2, 3).
-            const __m256i wLo = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(w)), _mm_loadu_si128(w + 2), 1);
-            const __m256i wHi = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(w + 1)), _mm_loadu_si128(w + 3), 1);
-            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpacklo_epi8(pairs, zero), wLo));
-            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpackhi_epi8(pairs, zero), wHi));
-        }
-        __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
-        if (fours) {
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));
-            const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero128), _mm_loadu_si128(w)));
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero128), _mm_loadu_si128(w + 1)));
-        }
-        for (std::size_t k = 8 * eights + 4 * fours; k < taps; ++k) {
-            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(src[xs.first[x] + k])), zero128);
-            const __m128i wk = _mm_set1_epi32(static_cast<std::uint16_t>(xs.weights[x * taps + k]));
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi16(px, zero128), wk));
-        }
-        sum = _mm_srai_epi32(_mm_add_epi32(sum, round), kMidShift);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(sum, sum));
-    }
-}
-
-__attribute__((target("avx2"))) void VerticalAvx2(const std::int16_t* const* rows, const AxisWeights& ys,
-                                                  std::size_t y, std::size_t lanes, std::uint8_t* out) {
-    const std::size_t taps = ys.taps;
-    const auto* pairs = reinterpret_cast<const __m128i*>(&ys.pairs[y * ys.PairCount() * 4]);
-    const __m256i round = _mm256_set1_epi32(1 << (kOutShift - 1));
-    const __m256i zero = _mm256_setzero_si256();
-    std::size_t i = 0;
-    for (; i + 16 <= lanes; i += 16) {
-        __m256i lo = round, hi = round;
-        std::size_t k = 0;
-        for (; k + 1 < taps; k += 2) {
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + i));
-            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + i));
-            const __m256i wk = _mm256_broadcastsi128_si256(_mm_loadu_si128(pairs + k / 2));
-            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), wk));
-            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), wk));
-        }
-        if (k < taps) {  // an odd last tap: its pair's second weight is 0
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + i));
-            const __m256i wk = _mm256_broadcastsi128_si256(_mm_loadu_si128(pairs + k / 2));
-            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, a), wk));
-            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, a), wk));
-        }
-        // Per 128-bit half: lanes 0-7 and 8-15 packed to bytes, then the two halves' low quadwords joined.
-        const __m256i words = _mm256_packs_epi32(_mm256_srai_epi32(lo, kOutShift), _mm256_srai_epi32(hi, kOutShift));
-        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, zero), _MM_SHUFFLE(3, 1, 2, 0));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
-    }
-    VerticalSse2Tail(rows, ys, y, i, lanes, out);
-}
-
-#endif
-
-#endif
-
-}  // namespace
 
 ResampleKernel BestResampleKernel() {
-#if defined(TESSALY_X86_DISPATCH) && defined(TESSALY_HAVE_SSE2)
-    if (__builtin_cpu_supports("avx2")) return ResampleKernel::Avx2;
-#endif
-#ifdef TESSALY_HAVE_SSE2
+#if defined(TESSALY_RESAMPLE_X86)
+    if (Cpu().avx2) return ResampleKernel::Avx2;
     return ResampleKernel::Sse2;
 #else
     return ResampleKernel::Scalar;
 #endif
 }
 
-void HorizontalPass(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out, ResampleKernel k) {
-#if defined(TESSALY_X86_DISPATCH) && defined(TESSALY_HAVE_SSE2)
+void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, ResampleKernel k) {
+#if defined(TESSALY_RESAMPLE_X86)
     if (k == ResampleKernel::Avx2) return HorizontalAvx2(src, xs, out);
-#endif
-#ifdef TESSALY_HAVE_SSE2
     if (k == ResampleKernel::Sse2) return HorizontalSse2(src, xs, out);
 #endif
     (void)k;
     HorizontalScalar(src, xs, out);
 }
 
-void VerticalPass(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
-                  std::uint8_t* out, ResampleKernel k) {
-#if defined(TESSALY_X86_DISPATCH) && defined(TESSALY_HAVE_SSE2)
-    if (k == ResampleKernel::Avx2) return VerticalAvx2(rows, ys, y, lanes, out);
-#endif
-#ifdef TESSALY_HAVE_SSE2
-    if (k == ResampleKernel::Sse2) return VerticalSse2(rows, ys, y, lanes, out);
-#endif
-    (void)k;
-    VerticalScalar(rows, &ys.weights[y * ys.taps], ys.taps, 0, lanes, out);
+void HorizontalPassMid(const std::int16_t* src, const PullTable& xs, std::uint32_t* out) {
+    const std::size_t taps = xs.taps;
+    const unsigned shift = xs.bits + kMidBits;
+    for (std::size_t x = 0; x < xs.first.size(); ++x) {
+        const std::int16_t* p = src + 4 * std::size_t{xs.first[x]};
+        const std::int16_t* w = &xs.weights[x * taps];
+        std::int32_t acc[4] = {0, 0, 0, 0};
+        for (std::size_t k = 0; k < taps; ++k)
+            for (std::size_t c = 0; c < 4; ++c) acc[c] += w[k] * p[4 * k + c];
+        std::uint32_t px = 0;
+        for (unsigned c = 0; c < 4; ++c)
+            px |= static_cast<std::uint32_t>(std::clamp<std::int64_t>(RoundedShift(acc[c], shift), 0, 255)) << (8 * c);
+        out[x] = px;
+    }
 }
 
-AxisWeights BuildAxisWeights(std::size_t srcLen, std::size_t dstLen) {
-    const double scale = static_cast<double>(srcLen) / static_cast<double>(dstLen);
-    const double stretch = std::max(1.0, scale);  // widen the kernel when shrinking
-    const double support = 2.0 * stretch;
-    AxisWeights t;
-    // The widest window any output coordinate needs (about 2 * support taps).
-    std::size_t needed = 1;
-    for (std::size_t i = 0; i < dstLen; ++i) {
-        const double centre = (static_cast<double>(i) + 0.5) * scale - 0.5;
-        const auto span = static_cast<std::int64_t>(std::floor(centre + support)) -
-                          static_cast<std::int64_t>(std::floor(centre - support));
-        needed = std::max(needed, static_cast<std::size_t>(span));
+void VerticalPass(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
+                  std::uint8_t* out, ResampleKernel k) {
+#if defined(TESSALY_RESAMPLE_X86)
+    if (k == ResampleKernel::Avx2) return VerticalAvx2(rows, w, taps, lanes, out);
+    if (k == ResampleKernel::Sse2) return VerticalSse2(rows, w, taps, lanes, out);
+#endif
+    (void)k;
+    VerticalScalarLanes(rows, w, taps, 0, lanes, out);
+}
+
+void VerticalPassMid(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
+                     std::int16_t* out) {
+    for (std::size_t i = 0; i < lanes; ++i) {
+        std::int32_t acc = 0;
+        for (std::size_t k = 0; k < taps; ++k) acc += w.w[k] * rows[k][i];
+        out[i] = ClampMid(RoundedShift(acc, w.bits));
     }
-    const std::size_t padded = (needed + 3) / 4 * 4;
-    t.taps = padded <= srcLen ? padded : std::min(needed, srcLen);
-    t.first.resize(dstLen);
-    t.weights.assign(dstLen * t.taps, 0);
-    std::vector<double> w(t.taps);
-    const auto last = static_cast<std::int64_t>(srcLen) - 1;
-    const auto maxStart = static_cast<std::int64_t>(srcLen - t.taps);
-    for (std::size_t i = 0; i < dstLen; ++i) {
-        const double centre = (static_cast<double>(i) + 0.5) * scale - 0.5;
-        const auto lo = static_cast<std::int64_t>(std::floor(centre - support)) + 1;
-        const auto hi = static_cast<std::int64_t>(std::floor(centre + support));
-        const std::int64_t start = std::clamp<std::int64_t>(lo, 0, maxStart);
-        std::fill(w.begin(), w.end(), 0.0);
-        double sum = 0;
-        for (std::int64_t k = lo; k <= hi; ++k) {
-            const double v = Keys((static_cast<double>(k) - centre) / stretch);
-            // Clamped edges: a tap beyond the source weighs on its edge pixel.
-            const std::int64_t slot = std::clamp<std::int64_t>(k, 0, last) - start;
-            w[static_cast<std::size_t>(slot)] += v;
-            sum += v;
-        }
-        t.first[i] = static_cast<std::size_t>(start);
-        std::int16_t* out = &t.weights[i * t.taps];
-        int total = 0;
-        std::size_t largest = 0;
-        for (std::size_t k = 0; k < t.taps; ++k) {
-            out[k] = static_cast<std::int16_t>(std::lround(w[k] / sum * (1 << kWeightBits)));
-            total += out[k];
-            if (std::abs(out[k]) > std::abs(out[largest])) largest = k;
-        }
-        // Rounding leftovers go to the largest weight, so a flat image stays exactly flat.
-        out[largest] = static_cast<std::int16_t>(out[largest] + ((1 << kWeightBits) - total));
-    }
-    const std::size_t pairCount = t.PairCount();
-    t.pairs.resize(dstLen * pairCount * 4);
-    for (std::size_t i = 0; i < dstLen; ++i) {
-        for (std::size_t j = 0; j < pairCount; ++j) {
-            const std::int16_t* pw = &t.weights[i * t.taps + 2 * j];
-            const std::uint16_t second = 2 * j + 1 < t.taps ? static_cast<std::uint16_t>(pw[1]) : 0;
-            const auto pair = static_cast<std::int32_t>(static_cast<std::uint16_t>(pw[0]) | std::uint32_t{second} << 16);
-            for (std::size_t r = 0; r < 4; ++r) t.pairs[(i * pairCount + j) * 4 + r] = pair;
-        }
-    }
-    return t;
+}
+
+// ---- RowResampler ----
+
+struct RowResampler::Plan {
+    bool rowsFirst = false;
+    bool xPush = false, yPush = false;
+    std::size_t xTaps = 0, yTaps = 0;
+    std::uint64_t vLanes = 0;
+    std::uint64_t rowPixels = 0;
+    std::uint64_t bytes = 0;
+};
+
+RowResampler::Plan RowResampler::MakePlan(std::size_t srcWidth, std::size_t srcHeight, std::size_t dstWidth,
+                                          std::size_t dstHeight) {
+    const AxisMap xs(srcWidth, dstWidth), ys(srcHeight, dstHeight);
+    Plan p;
+    // Rows first only when widening and shrinking the rows: then the vertical
+    // pass runs at the (narrower) source width and the horizontal pass over
+    // the (fewer) output rows; otherwise the horizontal pass goes first. No
+    // pass then costs source rows x target width.
+    p.rowsFirst = dstWidth > srcWidth && dstHeight < srcHeight;
+    p.xPush = xs.Push();
+    p.yPush = ys.Push();
+    p.xTaps = p.xPush ? 0 : PullTaps(xs);
+    p.yTaps = p.yPush ? 0 : PullTaps(ys);
+    p.vLanes = 4 * std::uint64_t{p.rowsFirst ? srcWidth : dstWidth};
+    p.rowPixels = p.xPush ? std::min<std::uint64_t>(kPushPiecePixels, srcWidth) : srcWidth;
+    std::uint64_t bytes = 4 * p.rowPixels + 2 * p.vLanes;                      // row_, mids_
+    if (p.rowsFirst) bytes += 2 * p.vLanes;                                    // vOut_
+    bytes += p.xPush ? 40 * std::uint64_t{dstWidth} : (4 + 2 * std::uint64_t{p.xTaps}) * dstWidth;
+    bytes += p.yPush ? 8 * kSlots * p.vLanes : (2 * p.vLanes + sizeof(void*)) * p.yTaps;
+    p.bytes = bytes;
+    return p;
+}
+
+std::optional<std::uint64_t> RowResampler::WorkingBytes(std::size_t srcWidth, std::size_t srcHeight,
+                                                        std::size_t dstWidth, std::size_t dstHeight) {
+    if (srcWidth == 0 || srcHeight == 0 || dstWidth == 0 || dstHeight == 0) return std::nullopt;
+    return MakePlan(srcWidth, srcHeight, dstWidth, dstHeight).bytes;
 }
 
 RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp)
-    : dst_(dst), bottomUp_(bottomUp), srcHeight_(srcHeight), kernel_(BestResampleKernel()),
-      xs_(BuildAxisWeights(srcWidth, dst.width)), ys_(BuildAxisWeights(srcHeight, dst.height)),
-      ring_(ys_.taps * dst.width * 4), window_(ys_.taps) {
+    : dst_(dst), srcWidth_(srcWidth), srcHeight_(srcHeight), bottomUp_(bottomUp), kernel_(BestResampleKernel()),
+      xMap_(srcWidth, dst.width), yMap_(srcHeight, dst.height) {
     TESSALY_ASSERT(srcWidth > 0 && srcHeight > 0 && dst.width > 0 && dst.height > 0);
-}
-
-void RowResampler::PushRow(std::size_t y, std::span<const std::uint32_t> row) {
-    const std::size_t arrival = bottomUp_ ? srcHeight_ - 1 - y : y;  // rows counted in arrival order
-    HorizontalPass(row, xs_, &ring_[(arrival % ys_.taps) * dst_.width * 4], kernel_);
-    EmitReady(arrival);
-}
-
-void RowResampler::EmitReady(std::size_t arrived) {
-    const std::size_t lanes = dst_.width * 4;
-    const std::size_t taps = ys_.taps;
-    // Output rows in arrival order; their windows only move forward.
-    while (nextOut_ < dst_.height && ys_.first[nextOut_] + taps - 1 <= arrived) {
-        const std::size_t first = ys_.first[nextOut_];
-        for (std::size_t k = 0; k < taps; ++k) window_[k] = &ring_[((first + k) % taps) * lanes];
-        const std::size_t y = bottomUp_ ? dst_.height - 1 - nextOut_ : nextOut_;
-        VerticalPass(window_.data(), ys_, nextOut_, lanes, reinterpret_cast<std::uint8_t*>(dst_.Row(y).data()),
-                     kernel_);
-        ++nextOut_;
+    const Plan plan = MakePlan(srcWidth, srcHeight, dst.width, dst.height);
+    rowsFirst_ = plan.rowsFirst;
+    xPush_ = plan.xPush;
+    yPush_ = plan.yPush;
+    vLanes_ = static_cast<std::size_t>(plan.vLanes);
+    row_.assign(static_cast<std::size_t>(plan.rowPixels), 0);
+    mids_.assign(vLanes_, 0);
+    if (rowsFirst_) vOut_.assign(vLanes_, 0);
+    if (xPush_) {
+        xAcc_.assign(4 * dst.width, 0.0);
+        xNorm_.resize(dst.width);
+        for (std::size_t i = 0; i < dst.width; ++i) {
+            const auto ii = static_cast<std::int64_t>(i);
+            xNorm_[i] = KernelSum(xMap_.Centre(ii), xMap_.stretch, xMap_.Lo(ii), xMap_.Hi(ii));
+        }
+    } else {
+        xs_ = BuildPullTable(xMap_, rowsFirst_ ? SampleKind::Mid : SampleKind::Byte);
+    }
+    if (yPush_) {
+        slotAcc_.assign(kSlots * vLanes_, 0);
+        slotOutput_.fill(-1);
+        // Weights of up to 24 bits, fewer for very tall reductions so that no
+        // 64-bit sum can overflow: |sum| <= ~2.2 x stretch x 2^bits x kMidLimit.
+        yBits_ = 24;
+        while (yMap_.stretch * std::ldexp(1.0, static_cast<int>(yBits_)) > std::ldexp(1.0, 45)) --yBits_;
+    } else {
+        vTaps_ = plan.yTaps;
+        ring_.assign(vTaps_ * vLanes_, 0);
+        window_.resize(vTaps_);
     }
 }
+
+std::uint8_t* RowResampler::HostRowBytes(std::size_t i) const {
+    return reinterpret_cast<std::uint8_t*>(dst_.Row(i).data());
+}
+
+std::span<std::uint32_t> RowResampler::Piece(std::size_t /*y*/, std::size_t x) {
+    if (xPush_) return std::span<std::uint32_t>(row_).first(std::min(row_.size(), srcWidth_ - x));
+    return std::span<std::uint32_t>(row_).subspan(x);
+}
+
+void RowResampler::Commit(std::size_t y, std::size_t x, std::size_t n) {
+    if (xPush_) {
+        // Each sample to the four outputs of its cell.
+        const double s = xMap_.stretch;
+        std::int64_t j = CellOf(xMap_, static_cast<std::int64_t>(x));
+        double centre = xMap_.Centre(j), next = xMap_.Centre(j + 1);
+        const auto dst = static_cast<std::int64_t>(dst_.width);
+        for (std::size_t k = 0; k < n; ++k) {
+            const auto sx = static_cast<std::int64_t>(x + k);
+            while (next <= static_cast<double>(sx)) {
+                ++j;
+                centre = next;
+                next = xMap_.Centre(j + 1);
+            }
+            const auto w = CellWeights((static_cast<double>(sx) - centre) / s);
+            const auto ch = Channels(row_[k]);
+            for (std::int64_t d = 0; d < 4; ++d) {
+                const std::int64_t i = j - 1 + d;
+                if (i < 0 || i >= dst) continue;
+                double* acc = &xAcc_[4 * static_cast<std::size_t>(i)];
+                for (std::size_t c = 0; c < 4; ++c) acc[c] += w[static_cast<std::size_t>(d)] * static_cast<double>(ch[c]);
+            }
+        }
+        if (x == 0 || x + n == srcWidth_) {
+            // Samples beyond an edge repeat it.
+            for (const bool left : {true, false}) {
+                if (left ? x != 0 : x + n != srcWidth_) continue;
+                const auto ch = Channels(left ? row_[0] : row_[n - 1]);
+                const std::int64_t from = left ? 0 : std::max<std::int64_t>(0, dst - 4);
+                for (std::int64_t i = from; i < std::min(dst, from + 4); ++i) {
+                    const double e = EdgeWeight(xMap_, i, left);
+                    for (std::size_t c = 0; c < 4; ++c) xAcc_[4 * static_cast<std::size_t>(i) + c] += e * static_cast<double>(ch[c]);
+                }
+            }
+        }
+    }
+    if (x + n == srcWidth_) RowDone(y);
+}
+
+void RowResampler::Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
+    if (x == 0 && n == srcWidth_) return ConstantRows(y, 1, px);
+    if (!xPush_) {
+        std::fill_n(row_.begin() + static_cast<std::ptrdiff_t>(x), n, px);
+        if (x + n == srcWidth_) RowDone(y);
+        return;
+    }
+    // A run reaches each output of each cell it crosses with the kernel's sum over the run.
+    const auto first = static_cast<std::int64_t>(x), last = static_cast<std::int64_t>(x + n) - 1;
+    const auto dst = static_cast<std::int64_t>(dst_.width);
+    const auto ch = Channels(px);
+    for (std::int64_t j = CellOf(xMap_, first); j <= CellOf(xMap_, last); ++j) {
+        const std::int64_t lo = std::max(first, CellStart(xMap_, j));
+        const std::int64_t hi = std::min(last, CellStart(xMap_, j + 1) - 1);
+        for (std::int64_t i = std::max<std::int64_t>(0, j - 1); i <= std::min(dst - 1, j + 2); ++i) {
+            double weight = KernelSum(xMap_.Centre(i), xMap_.stretch, lo, hi);
+            if (lo == 0) weight += EdgeWeight(xMap_, i, true);
+            if (hi == static_cast<std::int64_t>(srcWidth_) - 1) weight += EdgeWeight(xMap_, i, false);
+            for (std::size_t c = 0; c < 4; ++c) xAcc_[4 * static_cast<std::size_t>(i) + c] += weight * static_cast<double>(ch[c]);
+        }
+    }
+    if (x + n == srcWidth_) RowDone(y);
+}
+
+void RowResampler::FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
+    ConstantRows(bottomUp_ ? top + count - 1 : top, count, px);
+}
+
+void RowResampler::ConstantRows(std::size_t y, std::size_t count, std::uint32_t px) {
+    // A row of one colour stays that colour through any horizontal pass (the
+    // weights sum to one), so it goes straight to the vertical pass as a pattern.
+    const auto ch = Channels(px);
+    std::int16_t pattern[4];
+    for (std::size_t c = 0; c < 4; ++c) pattern[c] = static_cast<std::int16_t>(ch[c] << kMidBits);
+    VerticalAdd(y, count, nullptr, pattern);
+}
+
+void RowResampler::RowDone(std::size_t y) {
+    // The vertical pass's input row: the ring slot of row y (pull), or mids_ (push).
+    std::int16_t* out = yPush_ ? mids_.data() : &ring_[(y % vTaps_) * vLanes_];
+    if (rowsFirst_) {
+        for (std::size_t x = 0; x < srcWidth_; ++x) {
+            const auto ch = Channels(row_[x]);
+            for (std::size_t c = 0; c < 4; ++c) out[4 * x + c] = static_cast<std::int16_t>(ch[c] << kMidBits);
+        }
+    } else if (xPush_) {
+        for (std::size_t i = 0; i < dst_.width; ++i) {
+            const double scale = 64.0 / xNorm_[i];
+            for (std::size_t c = 0; c < 4; ++c) {
+                double& acc = xAcc_[4 * i + c];
+                out[4 * i + c] = ClampMid(static_cast<std::int64_t>(std::floor(acc * scale + 0.5)));
+                acc = 0.0;
+            }
+        }
+    } else {
+        HorizontalPass(row_, xs_, out, kernel_);
+    }
+    VerticalAdd(y, 1, out, nullptr);
+}
+
+void RowResampler::VerticalAdd(std::size_t y, std::size_t count, const std::int16_t* row, const std::int16_t* pattern) {
+    if (!yPush_) {
+        for (std::size_t r = 0; r < count; ++r) {
+            const std::size_t yy = bottomUp_ ? y - r : y + r;
+            std::int16_t* slot = &ring_[(yy % vTaps_) * vLanes_];
+            if (pattern) {
+                for (std::size_t l = 0; l < vLanes_; ++l) slot[l] = pattern[l & 3];
+            } else if (row != slot) {
+                std::copy_n(row, vLanes_, slot);
+            }
+            ++arrived_;
+            PullEmitReady(arrived_);
+        }
+        return;
+    }
+    // Push: the rows [lo, hi] cell by cell, in arrival order.
+    const auto lo = static_cast<std::int64_t>(bottomUp_ ? y + 1 - count : y);
+    const auto hi = static_cast<std::int64_t>(bottomUp_ ? y : y + count - 1);
+    const std::int64_t firstCell = CellOf(yMap_, lo), lastCell = CellOf(yMap_, hi);
+    for (std::int64_t k = 0; k <= lastCell - firstCell; ++k) {
+        const std::int64_t j = bottomUp_ ? lastCell - k : firstCell + k;
+        PushFinishBefore(j);
+        PushAddCell(j, std::max(lo, CellStart(yMap_, j)), std::min(hi, CellStart(yMap_, j + 1) - 1), row, pattern);
+    }
+    arrived_ += count;
+    if (arrived_ == srcHeight_) {
+        PushFinishBefore(bottomUp_ ? -3 : static_cast<std::int64_t>(dst_.height) + 2);
+    }
+}
+
+void RowResampler::PushFinishBefore(std::int64_t cell) {
+    // Outputs the cells still to come cannot reach: below j - 1 going down, above j + 2 going up.
+    for (;;) {
+        std::int64_t pick = -1;
+        for (const std::int64_t i : slotOutput_) {
+            if (i < 0 || (bottomUp_ ? i <= cell + 2 : i >= cell - 1)) continue;
+            if (pick < 0 || (bottomUp_ ? i > pick : i < pick)) pick = i;
+        }
+        if (pick < 0) return;
+        PushFinish(pick);
+    }
+}
+
+void RowResampler::PushAddCell(std::int64_t j, std::int64_t lo, std::int64_t hi, const std::int16_t* row,
+                               const std::int16_t* pattern) {
+    const auto dst = static_cast<std::int64_t>(dst_.height);
+    const auto last = static_cast<std::int64_t>(srcHeight_) - 1;
+    const auto cellWeights = CellWeights((static_cast<double>(lo) - yMap_.Centre(j)) / yMap_.stretch);
+    for (std::int64_t i = std::max<std::int64_t>(0, j - 1); i <= std::min(dst - 1, j + 2); ++i) {
+        double weight = lo == hi ? cellWeights[static_cast<std::size_t>(i - j + 1)]
+                                 : KernelSum(yMap_.Centre(i), yMap_.stretch, lo, hi);
+        if (lo == 0) weight += EdgeWeight(yMap_, i, true);
+        if (hi == last) weight += EdgeWeight(yMap_, i, false);
+        const std::int64_t q = std::llround(std::ldexp(weight, static_cast<int>(yBits_)));
+        const std::size_t slot = static_cast<std::size_t>(i) % kSlots;
+        std::int64_t* acc = &slotAcc_[slot * vLanes_];
+        if (slotOutput_[slot] != i) {
+            TESSALY_ASSERT(slotOutput_[slot] < 0);
+            slotOutput_[slot] = i;
+            std::fill_n(acc, vLanes_, 0);
+            slotConst_[slot] = {0, 0, 0, 0};
+            slotWeight_[slot] = 0;
+        }
+        slotWeight_[slot] += q;
+        if (pattern) {
+            for (std::size_t c = 0; c < 4; ++c) slotConst_[slot][c] += q * pattern[c];
+        } else {
+            for (std::size_t l = 0; l < vLanes_; ++l) acc[l] += q * row[l];
+        }
+    }
+}
+
+void RowResampler::PushFinish(std::int64_t i) {
+    const std::size_t slot = static_cast<std::size_t>(i) % kSlots;
+    const std::int64_t* acc = &slotAcc_[slot * vLanes_];
+    const auto& constant = slotConst_[slot];
+    const double weight = static_cast<double>(slotWeight_[slot]);
+    if (rowsFirst_) {
+        for (std::size_t l = 0; l < vLanes_; ++l)
+            vOut_[l] = ClampMid(static_cast<std::int64_t>(std::floor(static_cast<double>(acc[l] + constant[l & 3]) / weight + 0.5)));
+        Emit(static_cast<std::size_t>(i), vOut_.data());
+    } else {
+        std::uint8_t* out = HostRowBytes(static_cast<std::size_t>(i));
+        const double scale = weight * 64.0;
+        for (std::size_t l = 0; l < vLanes_; ++l) {
+            const double v = std::floor(static_cast<double>(acc[l] + constant[l & 3]) / scale + 0.5);
+            out[l] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+        }
+    }
+    slotOutput_[slot] = -1;
+}
+
+void RowResampler::PullEmitReady(std::size_t arrived) {
+    const std::size_t dstHeight = dst_.height;
+    while (emitted_ < dstHeight) {
+        const std::size_t i = bottomUp_ ? dstHeight - 1 - emitted_ : emitted_;
+        const OutputWeights w = MakeOutputWeights(yMap_, i, vTaps_, SampleKind::Mid, 30);
+        // Rows first .. first + taps - 1 must all have arrived (the ring holds the last taps).
+        const bool ready = bottomUp_ ? w.first + arrived >= srcHeight_ : w.first + vTaps_ <= arrived;
+        if (!ready) return;
+        for (std::size_t k = 0; k < vTaps_; ++k) window_[k] = &ring_[((w.first + k) % vTaps_) * vLanes_];
+        if (rowsFirst_) {
+            VerticalPassMid(window_.data(), w, vTaps_, vLanes_, vOut_.data());
+            Emit(i, vOut_.data());
+        } else {
+            VerticalPass(window_.data(), w, vTaps_, vLanes_, HostRowBytes(i), kernel_);
+        }
+        ++emitted_;
+    }
+}
+
+void RowResampler::Emit(std::size_t i, const std::int16_t* mids) { HorizontalPassMid(mids, xs_, dst_.Row(i).data()); }
 
 void ResampleCubic(ConstImageView src, ImageView dst) {
     if (src.width == dst.width && src.height == dst.height) {
@@ -342,7 +577,15 @@ void ResampleCubic(ConstImageView src, ImageView dst) {
         return;
     }
     RowResampler resampler(src.width, src.height, dst, false);
-    for (std::size_t y = 0; y < src.height; ++y) resampler.PushRow(y, src.Row(y));
+    for (std::size_t y = 0; y < src.height; ++y) {
+        for (std::size_t x = 0; x < src.width;) {
+            const auto piece = resampler.Piece(y, x);
+            const std::size_t n = std::min(piece.size(), src.width - x);
+            std::copy_n(src.Row(y).data() + x, n, piece.data());
+            resampler.Commit(y, x, n);
+            x += n;
+        }
+    }
 }
 
 }  // namespace tessaly

@@ -1,19 +1,28 @@
 // Cubic-convolution resampling of 32-bit pixels (Keys' kernel, a = -0.5).
 //
-// Pixel centres are aligned (source x = (x + 0.5) * sw / dw - 0.5), edges are
-// clamped, and the four bytes of a pixel are resampled independently, each
-// result rounded and clamped to 0..255. When shrinking, the kernel is widened
-// by the scale factor so every source pixel contributes; when enlarging it
-// has 4 taps. Separable and fixed-point, with weight tables built once per
-// image.
+// The model, per axis: output i sits at source coordinate
+// c_i = (i + 0.5) * src / dst - 0.5 (centres aligned) and is the weighted
+// mean of the source samples k with weights K((k - c_i) / stretch), where
+// stretch = max(1, src / dst) widens the kernel when shrinking so that every
+// source sample counts; samples beyond an edge repeat the edge sample. The four
+// bytes of a pixel are resampled independently, rounded and clamped to 0..255.
 //
-// RowResampler takes the source one row at a time, in the order a decoder
-// produces them (top row first, or bottom row first), and writes each output
-// row as soon as the rows it depends on have arrived, so a scaled load never
-// holds the source image: only as many intermediate rows as the kernel spans.
+// Each axis is computed one of two ways, chosen once per image:
+// - pull: when a kernel spans at most kMaxPullTaps source samples, fixed-point
+//   weights summing to exactly 2^bits are made per output and each output is
+//   combined from its window of samples (vector kernels);
+// - push: for wider kernels each arriving sample is added, with its weight
+//   from the kernel, into the four outputs it reaches, and each output is
+//   divided by its total weight once complete; a run of one colour is added
+//   in one step per output, since the kernel's sum over a range has a closed
+//   form. Nothing is sized by the reduction factor.
+// The vertical pass sums exact integers, so the order in which rows arrive
+// (top row first or bottom row first) cannot change a single bit of the result.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -21,55 +30,161 @@
 
 namespace tessaly {
 
-// Per output coordinate: the first source index and `taps` weights in 14-bit
-// fixed point summing to exactly 1 << 14; edge clamping is folded into the
-// weights, so every window lies inside the source. Where the source is long
-// enough, taps is a multiple of 4 (the extra taps weigh 0) so the vector
-// kernels work four pixels at a time.
-struct AxisWeights {
-    std::size_t taps = 0;
-    std::vector<std::size_t> first;
-    std::vector<std::int16_t> weights;
-    // The same weights as 32-bit words holding a pair (w[2j], w[2j+1]) (the
-    // last pair of an odd count padded with 0), each pair four times over, ready
-    // for the vector kernels: PairCount() x 4 words per coordinate.
-    std::vector<std::int32_t> pairs;
-    [[nodiscard]] std::size_t PairCount() const { return (taps + 1) / 2; }
-};
-AxisWeights BuildAxisWeights(std::size_t srcLength, std::size_t dstLength);
+// Keys' cubic convolution kernel with a = -0.5.
+double Keys(double x);
 
-// The two passes, as kernels over memory. Scalar is the reference; Sse2 and
-// Avx2 compute the same integers with vector instructions, chosen at run time
-// by what the CPU has.
+// Sum of Keys((k - centre) / stretch) over the integers k in [lo, hi], in
+// constant time whatever the length of the range (0 for an empty range).
+double KernelSum(double centre, double stretch, std::int64_t lo, std::int64_t hi);
+
+// Limit: a kernel spanning more source samples than this is computed by
+// accumulation (push), so weight tables and row windows never grow with the
+// reduction factor (about 16:1 and beyond).
+inline constexpr std::size_t kMaxPullTaps = 64;
+
+// Where the outputs of one axis sit over its source.
+struct AxisMap {
+    std::size_t src = 0;
+    std::size_t dst = 0;
+    double scale = 1;    // src / dst
+    double stretch = 1;  // max(1, scale): the kernel's width factor
+    AxisMap() = default;
+    AxisMap(std::size_t srcLength, std::size_t dstLength);
+    [[nodiscard]] double Centre(std::int64_t i) const { return (static_cast<double>(i) + 0.5) * scale - 0.5; }
+    // Source samples, edges not clamped, inside output i's kernel.
+    [[nodiscard]] std::int64_t Lo(std::int64_t i) const;
+    [[nodiscard]] std::int64_t Hi(std::int64_t i) const;
+    // Samples the widest kernel reaches; more than kMaxPullTaps means push.
+    [[nodiscard]] std::uint64_t Span() const;
+    [[nodiscard]] bool Push() const { return Span() > kMaxPullTaps; }
+};
+
+// Fixed-point weights of one output of a pulled axis: `taps` weights for the
+// samples first .. first + taps - 1, summing to exactly 2^bits.
+struct OutputWeights {
+    std::size_t first = 0;
+    unsigned bits = 0;
+    std::array<std::int16_t, kMaxPullTaps> w{};
+};
+
+// What a pass reads: 8-bit levels, or "mids", 16-bit levels x 64 (the
+// precision kept between the two passes).
+enum class SampleKind : std::uint8_t { Byte, Mid };
+
+// Weights of output i over `taps` samples (the window every output of the
+// axis uses), with as many bits as the weights and the input kind allow.
+// At most maxBits bits.
+OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t taps, SampleKind input,
+                                unsigned maxBits = 30);
+
+// Taps every output's window holds: the widest kernel's samples (1 for the
+// identity), made a multiple of 4 where the source is long enough (the vector
+// kernels take taps four at a time).
+std::size_t PullTaps(const AxisMap& map);
+
+// A pulled horizontal axis: every output's weights in one table, with one bit count.
+struct PullTable {
+    std::size_t taps = 0;
+    unsigned bits = 0;
+    std::vector<std::uint32_t> first;   // per output
+    std::vector<std::int16_t> weights;  // dst x taps
+};
+PullTable BuildPullTable(const AxisMap& map, SampleKind input);
+
+// The pull kernels. Scalar is the reference; Sse2 and Avx2 compute the same
+// integers with vector instructions, chosen once by what the CPU has.
 enum class ResampleKernel : std::uint8_t { Scalar, Sse2, Avx2 };
 ResampleKernel BestResampleKernel();
 
-// One source row to xs.first.size() intermediate pixels (4 values each, 6 fractional bits).
-void HorizontalPass(std::span<const std::uint32_t> src, const AxisWeights& xs, std::int16_t* out, ResampleKernel k);
-// Output row `y` of `lanes` bytes from ys.taps intermediate rows.
-void VerticalPass(const std::int16_t* const* rows, const AxisWeights& ys, std::size_t y, std::size_t lanes,
+// One row of pixels to mids: xs.first.size() outputs of 4 values.
+void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, ResampleKernel k);
+// One row of mids (4 per sample) to pixels (the second pass when rows are resampled first).
+void HorizontalPassMid(const std::int16_t* src, const PullTable& xs, std::uint32_t* out);
+// `lanes` output bytes from w.taps rows of mids.
+void VerticalPass(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
                   std::uint8_t* out, ResampleKernel k);
+// The same to mids (when rows are resampled first).
+void VerticalPassMid(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
+                     std::int16_t* out);
 
+// Scales a decoded image into `dst` while the decoder hands over its rows.
+// Row target of the decoder (see pixel_sink.h): each source row arrives in
+// pieces from left to right, or as runs of one colour, rows in the order given
+// to the constructor. Output rows are written as soon as their source rows
+// have arrived. Everything is allocated by the constructor.
 class RowResampler {
 public:
-    // Both sizes at least 1 pixel each way. `bottomUp`: rows arrive bottom row first.
+    // Both sizes at least 1 each way. `bottomUp`: rows arrive bottom row first.
     RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp);
+    RowResampler(const RowResampler&) = delete;
+    RowResampler& operator=(const RowResampler&) = delete;
 
-    // Takes source row y (0 = the image's top row); rows arrive one by one in
-    // the constructor's order. Every output row is written once all have arrived.
-    void PushRow(std::size_t y, std::span<const std::uint32_t> row);
+    // Bytes the constructor would allocate; nullopt when they cannot even be counted.
+    static std::optional<std::uint64_t> WorkingBytes(std::size_t srcWidth, std::size_t srcHeight, std::size_t dstWidth,
+                                                     std::size_t dstHeight);
+
+    [[nodiscard]] std::size_t Width() const { return srcWidth_; }
+    [[nodiscard]] std::size_t Height() const { return srcHeight_; }
+    // Memory for pixels x .. of source row y: the rest of the row, or a
+    // multiple of 8 pixels of it.
+    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x);
+    // The first n pixels of the last piece handed out are written.
+    void Commit(std::size_t y, std::size_t x, std::size_t n);
+    // Pixels x .. x + n - 1 of row y are all `px` (n at most the rest of the row).
+    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px);
+    // Rows top .. top + count - 1, the next to arrive, are all `px`.
+    void FillRows(std::size_t top, std::size_t count, std::uint32_t px);
 
 private:
-    void EmitReady(std::size_t arrived);
+    struct Plan;
+    static Plan MakePlan(std::size_t srcWidth, std::size_t srcHeight, std::size_t dstWidth, std::size_t dstHeight);
+
+    void RowDone(std::size_t y);
+    // `count` rows of `px`, the first to arrive being row y.
+    void ConstantRows(std::size_t y, std::size_t count, std::uint32_t px);
+    // Rows to the vertical pass: `row` holds vLanes_ mids (null for a constant row of `pattern`).
+    void VerticalAdd(std::size_t y, std::size_t count, const std::int16_t* row, const std::int16_t* pattern);
+    void PullEmitReady(std::size_t arrived);
+    void PushFinishBefore(std::int64_t cell);
+    void PushFinish(std::int64_t i);
+    void PushAddCell(std::int64_t cell, std::int64_t lo, std::int64_t hi, const std::int16_t* row,
+                     const std::int16_t* pattern);
+    // Output row i of the vertical pass, as mids (rows first) or as the host's row.
+    void Emit(std::size_t i, const std::int16_t* mids);
+    [[nodiscard]] std::uint8_t* HostRowBytes(std::size_t i) const;
 
     ImageView dst_;
+    std::size_t srcWidth_, srcHeight_;
     bool bottomUp_;
-    std::size_t srcHeight_;
+    bool rowsFirst_;  // the vertical pass runs first, at the source width
     ResampleKernel kernel_;
-    AxisWeights xs_, ys_;
-    std::vector<std::int16_t> ring_;  // ys_.taps intermediate rows of dst width * 4 values
+    AxisMap xMap_, yMap_;
+    bool xPush_, yPush_;
+    std::size_t vLanes_;  // 4 x the width at which the vertical pass runs
+
+    // The source row being received (pull), or its latest piece (push).
+    std::vector<std::uint32_t> row_;
+
+    // Horizontal axis: a table (pull), or accumulators with each output's total weight (push).
+    PullTable xs_;
+    std::vector<double> xAcc_;
+    std::vector<double> xNorm_;
+    std::vector<std::int16_t> mids_;  // one row through the horizontal pass, or a row made mids
+    std::vector<std::int16_t> vOut_;  // an output row of the vertical pass, as mids (rows first)
+
+    // Vertical axis, pull: the last taps rows in a ring, outputs in arrival order.
+    std::size_t vTaps_ = 0;
+    std::vector<std::int16_t> ring_;
     std::vector<const std::int16_t*> window_;
-    std::size_t nextOut_ = 0;         // next output row, counted in arrival order
+    std::size_t arrived_ = 0;  // rows received so far
+    std::size_t emitted_ = 0;  // output rows written so far
+    // Vertical axis, push: four outputs in flight, exact integer sums.
+    static constexpr std::size_t kSlots = 4;
+    unsigned yBits_ = 0;
+    std::vector<std::int64_t> slotAcc_;  // kSlots x vLanes_
+    std::array<std::array<std::int64_t, 4>, kSlots> slotConst_{};
+    std::array<std::int64_t, kSlots> slotWeight_{};
+    std::array<std::int64_t, kSlots> slotOutput_{};  // the output each slot sums, or -1
 };
 
 // Resamples a whole image (same sizes copy it exactly).

@@ -2,6 +2,7 @@
 // buffer untouched, and the reading rules for offsets, tables and short data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "shell/bmp_codec.h"
@@ -291,6 +292,51 @@ TEST_F(LoadTest, ScaledLoadsRefuseFilesDeclaringFarMorePixelsThanTheyHold) {
         const auto [ok2, px2] = Load(b.Build(), w, h);
         ASSERT_EQ(ok2, 1);
         EXPECT_EQ(px2, std::vector<std::uint32_t>(static_cast<std::size_t>(w * h), 0xFF102030u));
+    }
+}
+
+TEST_F(LoadTest, ExtremeScaledGeometriesStayWithinTheirMemory) {
+    // Tiny files declaring huge images, scaled to small and large targets: each
+    // loads (to what zero bytes or entry 0 decode to) or is refused, holding no
+    // more than the read buffer and a few rows of the target's width.
+    auto file = [](std::int32_t w, std::int32_t h, std::uint16_t bits, std::uint32_t compression, Bytes data) {
+        BmpBuilder b;
+        b.width = w;
+        b.height = h;
+        b.bitCount = bits;
+        b.compression = compression;
+        if (bits == 8) b.palette = {0x102030};
+        b.clrUsed = bits == 8 ? 1 : 0;
+        b.pixels = std::move(data);
+        return b.Build();
+    };
+    const Bytes tall = file(1, 1 << 20, 24, 0, Bytes(256, 0));
+    const Bytes wide = file((1 << 30) - 1, 1, 24, 0, Bytes(262144 - 54, 0));
+    const Bytes tallRle = file(1, 4000000, 8, 1, {0x00, 0x01});
+    const struct {
+        const char* name;
+        const Bytes& file;
+        std::int32_t w, h;
+        bool loads;
+        std::uint32_t pixel;
+    } cases[] = {
+        {"1 x 2^20 into 1024 x 1", tall, 1024, 1, true, 0xFF000000u},
+        {"1 x 2^20 into 1025 x 1", tall, 1025, 1, true, 0xFF000000u},
+        {"1 x 2^20 into 1 x 1", tall, 1, 1, true, 0xFF000000u},
+        {"1 x 2^20 into 4096 x 4096", tall, 4096, 4096, true, 0xFF000000u},
+        {"(2^30 - 1) x 1 into 1000 x 1", wide, 1000, 1, true, 0xFF000000u},
+        {"(2^30 - 1) x 1 into 4096 x 3", wide, 4096, 3, true, 0xFF000000u},
+        {"1 x 4000000 RLE into 2000 x 2000", tallRle, 2000, 2000, true, 0xFF102030u},
+        {"2^30 x 1 in 60 bytes is refused", file(1 << 30, 1, 24, 0, Bytes(6, 0)), 1000, 1, false, kPoison},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir_.Write("f.bmp", c.file);
+        std::vector<std::uint32_t> out(static_cast<std::size_t>(c.w) * static_cast<std::size_t>(c.h), kPoison);
+        AllocationWatch watch;
+        EXPECT_EQ(codec_->LoadBmpFile(path.c_str(), out.data(), c.w, c.h), c.loads ? 1 : 0);
+        EXPECT_LT(watch.Peak(), (128u << 10) + 256u * static_cast<std::size_t>(c.w));
+        EXPECT_EQ(std::count(out.begin(), out.end(), c.pixel), static_cast<std::ptrdiff_t>(out.size()));
     }
 }
 

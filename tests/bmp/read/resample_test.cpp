@@ -1,5 +1,5 @@
-// Resampler properties, and one upscale checked against values computed
-// independently here in double precision.
+// The resampler against a double-precision model of the same kernel, at
+// ratios from 1:1000 to 100000:1 on each axis, and its properties.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,77 +18,128 @@ std::vector<std::uint32_t> RandomImage(std::size_t n, unsigned seed) {
     return v;
 }
 
-std::vector<std::uint32_t> Resample(const std::vector<std::uint32_t>& src, std::size_t sw, std::size_t sh,
-                                    std::size_t dw, std::size_t dh) {
-    std::vector<std::uint32_t> dst(dw * dh, 0);
-    ResampleCubic(ConstImageView{src.data(), sw, sh}, ImageView{dst.data(), dw, dh});
+// Feeds `src` row by row (bottom row first when asked), each row in the pieces
+// the resampler asks for, or as runs of one colour when `runs` is set.
+std::vector<std::uint32_t> Scale(const std::vector<std::uint32_t>& src, std::size_t sw, std::size_t sh, std::size_t dw,
+                                 std::size_t dh, bool bottomUp = false, bool runs = false) {
+    std::vector<std::uint32_t> dst(dw * dh, 0x5A5A5A5Au);
+    RowResampler r(sw, sh, ImageView{dst.data(), dw, dh}, bottomUp);
+    for (std::size_t k = 0; k < sh; ++k) {
+        const std::size_t y = bottomUp ? sh - 1 - k : k;
+        const std::uint32_t* row = &src[y * sw];
+        if (runs && std::all_of(row, row + sw, [&](std::uint32_t p) { return p == row[0]; })) {
+            r.FillRows(y, 1, row[0]);
+            continue;
+        }
+        for (std::size_t x = 0; x < sw;) {
+            std::size_t n = 1;
+            while (runs && x + n < sw && row[x + n] == row[x]) ++n;
+            if (runs) {
+                r.Fill(y, x, n, row[x]);
+            } else {
+                const auto piece = r.Piece(y, x);
+                n = piece.size();
+                std::copy_n(row + x, n, piece.data());
+                r.Commit(y, x, n);
+            }
+            x += n;
+        }
+    }
     return dst;
+}
+
+// The model in doubles: per axis, output i weighs source k by
+// Keys((k - c_i) / stretch) with clamped edges, normalised by the weights' sum.
+std::vector<double> ModelAxis(const std::vector<double>& in, std::size_t n, std::size_t stride, std::size_t count,
+                              std::size_t dn) {
+    const double scale = double(n) / double(dn), stretch = std::max(1.0, scale);
+    std::vector<double> out(dn * count);
+    for (std::size_t i = 0; i < dn; ++i) {
+        const double c = (double(i) + 0.5) * scale - 0.5;
+        double sum = 0;
+        std::vector<double> acc(count, 0.0);
+        for (long k = long(std::floor(c - 2 * stretch)); k <= long(std::ceil(c + 2 * stretch)); ++k) {
+            const double w = Keys((double(k) - c) / stretch);
+            if (w == 0) continue;
+            const std::size_t at = std::size_t(std::clamp<long>(k, 0, long(n) - 1));
+            for (std::size_t j = 0; j < count; ++j) acc[j] += w * in[at * stride + j];
+            sum += w;
+        }
+        for (std::size_t j = 0; j < count; ++j) out[i * count + j] = acc[j] / sum;
+    }
+    return out;
+}
+
+TEST(Resample, WithinOneLevelOfTheModelAtEveryRatio) {
+    struct Case {
+        std::size_t sw, sh, dw, dh;
+        const char* image;  // "step": left or top half black, the rest white; "noise": random bytes
+    };
+    const Case cases[] = {
+        {3, 2, 3000, 2, "noise"},      {2, 3, 2, 3000, "noise"},       // 1:1000 each way
+        {9, 6, 18, 12, "noise"},       {37, 23, 10, 7, "noise"},       // enlarging, shrinking (pulled)
+        {640, 3, 20, 3, "noise"},      {3, 640, 3, 20, "noise"},       // 32:1, pushed
+        {200000, 1, 2, 1, "step"},     {1, 200000, 1, 2, "step"},      // 100000:1
+        {40000, 1, 1, 1, "step"},      {1, 12000, 1, 1, "step"},       // to one pixel
+        {5, 900, 40, 7, "noise"},      {900, 5, 7, 40, "noise"},       // rows first; and its transpose
+        {3, 10, 3, 3, "noise"},        {13, 7, 13, 3, "noise"},        // one axis at its own size
+    };
+    for (const Case& c : cases)
+        for (const bool runs : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.sw) + "x" + std::to_string(c.sh) + " -> " + std::to_string(c.dw) + "x" +
+                         std::to_string(c.dh) + (runs ? " as runs" : ""));
+            std::vector<std::uint32_t> src = RandomImage(c.sw * c.sh, 7);
+            if (std::string(c.image) == "step") {
+                for (std::size_t y = 0; y < c.sh; ++y)
+                    for (std::size_t x = 0; x < c.sw; ++x)
+                        src[y * c.sw + x] = (c.sh == 1 ? x < c.sw / 2 : y < c.sh / 2) ? 0xFF000000u : 0xFFFFFFFFu;
+            }
+            const auto got = Scale(src, c.sw, c.sh, c.dw, c.dh, false, runs);
+            std::vector<double> bytes(src.size() * 4);
+            for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = double((src[i / 4] >> (8 * (i % 4))) & 0xFF);
+            // Rows: each source row's samples across; then down each column.
+            std::vector<double> across;
+            for (std::size_t y = 0; y < c.sh; ++y) {
+                const std::vector<double> row(bytes.begin() + long(y * c.sw * 4), bytes.begin() + long((y + 1) * c.sw * 4));
+                const auto r = ModelAxis(row, c.sw, 4, 4, c.dw);
+                across.insert(across.end(), r.begin(), r.end());
+            }
+            const auto model = ModelAxis(across, c.sh, c.dw * 4, c.dw * 4, c.dh);
+            for (std::size_t i = 0; i < model.size(); ++i) {
+                const double want = std::clamp(std::round(model[i]), 0.0, 255.0);
+                const double have = double((got[i / 4] >> (8 * (i % 4))) & 0xFF);
+                ASSERT_LE(std::fabs(have - want), 1.0) << "output " << i / 4 << " channel " << i % 4;
+            }
+        }
+}
+
+TEST(Resample, RowOrderChangesNothing) {
+    for (const auto& [sw, sh, dw, dh] : {std::array<std::size_t, 4>{20, 15, 7, 4}, {20, 15, 41, 33}, {3, 10, 3, 3},
+                                         {20, 400, 7, 4}, {5, 300, 40, 2}, {5, 30, 40, 2}, {31, 1000, 30, 3}}) {
+        SCOPED_TRACE(std::to_string(sw) + "x" + std::to_string(sh) + " -> " + std::to_string(dw) + "x" + std::to_string(dh));
+        const auto src = RandomImage(sw * sh, 2);
+        EXPECT_EQ(Scale(src, sw, sh, dw, dh, false), Scale(src, sw, sh, dw, dh, true));
+    }
 }
 
 TEST(Resample, OwnSizeIsIdentity) {
     const auto src = RandomImage(13 * 7, 1);
-    EXPECT_EQ(Resample(src, 13, 7, 13, 7), src);
+    std::vector<std::uint32_t> dst(13 * 7);
+    ResampleCubic(ConstImageView{src.data(), 13, 7}, ImageView{dst.data(), 13, 7});
+    EXPECT_EQ(dst, src);
+    EXPECT_EQ(Scale(src, 13, 7, 13, 7), src);  // the resampler's own identity weights
 }
 
 TEST(Resample, UniformStaysUniform) {
-    const std::vector<std::uint32_t> src(31 * 17, 0x80FF1040u);
-    for (const auto& [w, h] : {std::pair<std::size_t, std::size_t>{7, 4}, {100, 3}, {1, 1}, {62, 34}, {5, 90}}) {
-        const auto out = Resample(src, 31, 17, w, h);
-        for (const std::uint32_t p : out) ASSERT_EQ(p, 0x80FF1040u) << w << "x" << h;
-    }
-}
-
-TEST(Resample, BottomUpArrivalGivesTheSameImage) {
-    const auto src = RandomImage(20 * 15, 2);
-    for (const auto& [w, h] : {std::pair<std::size_t, std::size_t>{7, 4}, {41, 33}, {20, 6}}) {
-        std::vector<std::uint32_t> down(w * h), up(w * h);
-        RowResampler a(20, 15, ImageView{down.data(), w, h}, false);
-        for (std::size_t y = 0; y < 15; ++y) a.PushRow(y, {&src[y * 20], 20});
-        RowResampler b(20, 15, ImageView{up.data(), w, h}, true);
-        for (std::size_t y = 15; y-- > 0;) b.PushRow(y, {&src[y * 20], 20});
-        EXPECT_EQ(down, up) << w << "x" << h;
-    }
-}
-
-double Keys(double x) {
-    x = std::fabs(x);
-    if (x <= 1) return 1.5 * x * x * x - 2.5 * x * x + 1;
-    if (x < 2) return -0.5 * x * x * x + 2.5 * x * x - 4 * x + 2;
-    return 0;
-}
-
-// Channel c of the cubic resampling of a smooth image, computed directly.
-double Reference(const std::vector<std::uint32_t>& src, std::size_t sw, std::size_t sh, std::size_t dw,
-                 std::size_t dh, std::size_t x, std::size_t y, int c) {
-    auto at = [&](long sx, long sy) {
-        sx = std::clamp<long>(sx, 0, static_cast<long>(sw) - 1);
-        sy = std::clamp<long>(sy, 0, static_cast<long>(sh) - 1);
-        return static_cast<double>((src[static_cast<std::size_t>(sy) * sw + static_cast<std::size_t>(sx)] >> (8 * c)) & 0xFF);
-    };
-    const double fx = (static_cast<double>(x) + 0.5) * static_cast<double>(sw) / static_cast<double>(dw) - 0.5;
-    const double fy = (static_cast<double>(y) + 0.5) * static_cast<double>(sh) / static_cast<double>(dh) - 0.5;
-    double sum = 0;
-    for (long j = static_cast<long>(std::floor(fy)) - 1; j <= static_cast<long>(std::floor(fy)) + 2; ++j)
-        for (long i = static_cast<long>(std::floor(fx)) - 1; i <= static_cast<long>(std::floor(fx)) + 2; ++i)
-            sum += Keys(fx - static_cast<double>(i)) * Keys(fy - static_cast<double>(j)) * at(i, j);
-    return std::clamp(std::round(sum), 0.0, 255.0);
-}
-
-TEST(Resample, TwiceUpscaleMatchesDirectComputationWithinOne) {
-    const std::size_t sw = 9, sh = 6;
-    std::vector<std::uint32_t> src(sw * sh);
-    for (std::size_t y = 0; y < sh; ++y)
-        for (std::size_t x = 0; x < sw; ++x)
-            src[y * sw + x] = static_cast<std::uint32_t>((x * 29 + y * 7) & 0xFF) |
-                              static_cast<std::uint32_t>((x * x * 3 + y * 40) & 0xFF) << 8 |
-                              static_cast<std::uint32_t>(255 - x * 20) << 16 | 0xFF000000u;
-    const auto out = Resample(src, sw, sh, 2 * sw, 2 * sh);
-    for (std::size_t y = 0; y < 2 * sh; ++y)
-        for (std::size_t x = 0; x < 2 * sw; ++x)
-            for (int c = 0; c < 4; ++c) {
-                const double got = (out[y * 2 * sw + x] >> (8 * c)) & 0xFF;
-                EXPECT_NEAR(got, Reference(src, sw, sh, 2 * sw, 2 * sh, x, y, c), 1.0) << x << "," << y << " c" << c;
+    for (const auto& [sw, sh] : {std::pair<std::size_t, std::size_t>{31, 17}, {2000, 3}, {3, 2000}}) {
+        const std::vector<std::uint32_t> src(sw * sh, 0x80FF1040u);
+        for (const auto& [w, h] : {std::pair<std::size_t, std::size_t>{7, 4}, {100, 3}, {1, 1}, {62, 34}, {5, 90}}) {
+            for (const bool runs : {false, true}) {
+                const auto out = Scale(src, sw, sh, w, h, false, runs);
+                for (const std::uint32_t p : out) ASSERT_EQ(p, 0x80FF1040u) << sw << "x" << sh << " -> " << w << "x" << h;
             }
+        }
+    }
 }
 
 TEST(Resample, ShrinkingAveragesEverySourcePixel) {
@@ -98,18 +149,21 @@ TEST(Resample, ShrinkingAveragesEverySourcePixel) {
     std::vector<std::uint32_t> src(sw * sh, 0xFF000000u);
     for (std::size_t y = 0; y < sh; ++y)
         for (std::size_t x = 1; x < sw; x += 4) src[y * sw + x] = 0xFFFFFFFFu;
-    const auto out = Resample(src, sw, sh, sw / 4, 1);
-    for (std::size_t x = 2; x + 2 < sw / 4; ++x) {
-        const int v = static_cast<int>(out[x] & 0xFF);
-        EXPECT_NEAR(v, 64, 6) << x;
-    }
+    const auto out = Scale(src, sw, sh, sw / 4, 1);
+    for (std::size_t x = 2; x + 2 < sw / 4; ++x) EXPECT_NEAR(int(out[x] & 0xFF), 64, 6) << x;
 }
 
-}  // namespace
-}  // namespace tessaly
-
-namespace tessaly {
-namespace {
+TEST(Resample, KernelSumMatchesTheSumItStandsFor) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> centre(-50, 50), stretch(1, 40);
+    for (int n = 0; n < 300; ++n) {
+        const double c = centre(rng), s = n % 3 == 0 ? 1.0 : stretch(rng);
+        const long lo = long(rng() % 200) - 120, hi = lo + long(rng() % 200) - 20;
+        double sum = 0;
+        for (long k = lo; k <= hi; ++k) sum += Keys((double(k) - c) / s);
+        ASSERT_NEAR(KernelSum(c, s, lo, hi), sum, 1e-9 * std::max(1.0, s)) << c << " " << s << " [" << lo << ", " << hi << "]";
+    }
+}
 
 // The vector kernels compute the scalar kernels' integers exactly.
 TEST(Resample, VectorKernelsMatchTheScalarReference) {
@@ -118,31 +172,34 @@ TEST(Resample, VectorKernelsMatchTheScalarReference) {
     if (BestResampleKernel() == ResampleKernel::Avx2) kernels.push_back(ResampleKernel::Avx2);
     std::mt19937 rng(9);
     for (const ResampleKernel kernel : kernels)
-    for (const auto& [sw, dw] : {std::pair<std::size_t, std::size_t>{64, 16}, {37, 100}, {9, 3}, {3, 7}, {200, 51}, {5, 5}, {90, 10}, {1000, 77}}) {
-        SCOPED_TRACE(std::to_string(sw) + " -> " + std::to_string(dw) + " kernel " + std::to_string(int(kernel)));
-        const AxisWeights xs = BuildAxisWeights(sw, dw);
-        std::vector<std::uint32_t> row(sw);
-        for (auto& p : row) p = static_cast<std::uint32_t>(rng());
-        std::vector<std::int16_t> a(4 * dw), b(4 * dw);
-        HorizontalPass(row, xs, a.data(), ResampleKernel::Scalar);
-        HorizontalPass(row, xs, b.data(), kernel);
-        EXPECT_EQ(a, b);
+        for (const auto& [sw, dw] : {std::pair<std::size_t, std::size_t>{64, 16}, {37, 100}, {9, 3}, {3, 7}, {200, 51},
+                                     {5, 5}, {90, 10}, {1000, 77}}) {
+            SCOPED_TRACE(std::to_string(sw) + " -> " + std::to_string(dw) + " kernel " + std::to_string(int(kernel)));
+            const AxisMap map(sw, dw);
+            const PullTable xs = BuildPullTable(map, SampleKind::Byte);
+            std::vector<std::uint32_t> row(sw);
+            for (auto& p : row) p = static_cast<std::uint32_t>(rng());
+            std::vector<std::int16_t> a(4 * dw), b(4 * dw);
+            HorizontalPass(row, xs, a.data(), ResampleKernel::Scalar);
+            HorizontalPass(row, xs, b.data(), kernel);
+            EXPECT_EQ(a, b);
 
-        const AxisWeights ys = BuildAxisWeights(sw, dw);  // reuse as a vertical axis
-        std::vector<std::vector<std::int16_t>> mids(ys.taps, std::vector<std::int16_t>(4 * dw + 11));
-        std::vector<const std::int16_t*> rows;
-        for (auto& m : mids) {
-            for (auto& v : m) v = static_cast<std::int16_t>(static_cast<int>(rng() % 24000) - 4000);
-            rows.push_back(m.data());
+            const std::size_t taps = PullTaps(map);  // the same axis as a vertical one
+            std::vector<std::vector<std::int16_t>> mids(taps, std::vector<std::int16_t>(4 * dw + 11));
+            std::vector<const std::int16_t*> rows;
+            for (auto& m : mids) {
+                for (auto& v : m) v = static_cast<std::int16_t>(static_cast<int>(rng() % 24000) - 4000);
+                rows.push_back(m.data());
+            }
+            const std::size_t lanes = 4 * dw + 11;  // a tail after the 16- and 8-lane steps
+            std::vector<std::uint8_t> c(lanes), d(lanes);
+            for (std::size_t y = 0; y < dw; y += 7) {
+                const OutputWeights w = MakeOutputWeights(map, y, taps, SampleKind::Mid);
+                VerticalPass(rows.data(), w, taps, lanes, c.data(), ResampleKernel::Scalar);
+                VerticalPass(rows.data(), w, taps, lanes, d.data(), kernel);
+                EXPECT_EQ(c, d) << "row " << y;
+            }
         }
-        const std::size_t lanes = 4 * dw + 11;  // a tail after the 16- and 8-lane steps
-        std::vector<std::uint8_t> c(lanes), d(lanes);
-        for (std::size_t y = 0; y < dw; y += 7) {
-            VerticalPass(rows.data(), ys, y, lanes, c.data(), ResampleKernel::Scalar);
-            VerticalPass(rows.data(), ys, y, lanes, d.data(), kernel);
-            EXPECT_EQ(c, d) << "row " << y;
-        }
-    }
 }
 
 }  // namespace

@@ -1,0 +1,170 @@
+// SSE2 and AVX2 pull kernels; see resample_x86.h. Both passes sum exact 32-bit
+// integers with pmaddwd (two 16-bit products per 32-bit lane), so each gives
+// its scalar twin's results bit for bit.
+#include "bmp/read/resample_x86.h"
+
+#if defined(TESSALY_RESAMPLE_X86)
+
+#include <emmintrin.h>
+
+#include <array>
+#include <cstring>
+
+namespace tessaly {
+namespace {
+
+constexpr int kMidBits = 6;
+
+// The weight pair (w[k], w[k + 1]) in every 32-bit lane.
+__m128i PairOf(const std::int16_t* w) {
+    std::int32_t pair;
+    std::memcpy(&pair, w, 4);
+    return _mm_set1_epi32(pair);
+}
+
+}  // namespace
+
+// Four taps at a time: pixels p0..p3 are regrouped so each 16-bit pair holds
+// one channel of two neighbouring pixels, and pmaddwd weighs a pair per lane;
+// the last one to three taps (short sources only) are weighed one pixel at a time.
+void HorizontalSse2(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out) {
+    const std::size_t taps = xs.taps, groups = taps / 4;
+    const __m128i zero = _mm_setzero_si128();
+    const int shift = static_cast<int>(xs.bits) - kMidBits;
+    const __m128i round = _mm_set1_epi32(1 << (shift - 1));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    for (std::size_t x = 0; x < xs.first.size(); ++x) {
+        const std::uint32_t* p = src.data() + xs.first[x];
+        const std::int16_t* w = &xs.weights[x * taps];
+        __m128i acc = zero;
+        for (std::size_t g = 0; g < groups; ++g) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * g));
+            const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));      // p0 p2 p1 p3
+            const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));  // p0p1 | p2p3, bytewise
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), PairOf(w + 4 * g)));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), PairOf(w + 4 * g + 2)));
+        }
+        for (std::size_t k = 4 * groups; k < taps; ++k) {
+            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p[k])), zero);
+            const __m128i wk = _mm_set1_epi32(static_cast<std::uint16_t>(w[k]));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(px, zero), wk));
+        }
+        acc = _mm_sra_epi32(_mm_add_epi32(acc, round), count);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(acc, acc));
+    }
+}
+
+namespace {
+
+// Lanes [begin, lanes) of an output row.
+void VerticalSse2From(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t begin,
+                      std::size_t lanes, std::uint8_t* out) {
+    const int shift = static_cast<int>(w.bits) + kMidBits;
+    const __m128i round = _mm_set1_epi32(1 << (shift - 1));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const __m128i zero = _mm_setzero_si128();
+    // The weight pairs once per row; an odd last tap is paired with a weight of 0.
+    __m128i pairs[kMaxPullTaps / 2];
+    for (std::size_t k = 0; k < taps; k += 2) {
+        const std::int16_t pair[2] = {w.w[k], k + 1 < taps ? w.w[k + 1] : std::int16_t{0}};
+        pairs[k / 2] = PairOf(pair);
+    }
+    std::size_t i = begin;
+    for (; i + 8 <= lanes; i += 8) {
+        __m128i lo = round, hi = round;
+        for (std::size_t k = 0; k < taps; k += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i b = k + 1 < taps ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i)) : a;
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pairs[k / 2]));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), pairs[k / 2]));
+        }
+        const __m128i words = _mm_packs_epi32(_mm_sra_epi32(lo, count), _mm_sra_epi32(hi, count));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(words, zero));
+    }
+    VerticalScalarLanes(rows, w, taps, i, lanes, out);
+}
+
+}  // namespace
+
+void VerticalSse2(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
+                  std::uint8_t* out) {
+    VerticalSse2From(rows, w, taps, 0, lanes, out);
+}
+
+// The SSE2 kernels' arithmetic on 256-bit registers: eight taps per step
+// horizontally (each 128-bit half regroups four pixels), sixteen lanes per
+// step vertically.
+__attribute__((target("avx2"))) void HorizontalAvx2(std::span<const std::uint32_t> src, const PullTable& xs,
+                                                    std::int16_t* out) {
+    const std::size_t taps = xs.taps;
+    const std::size_t eights = taps / 8, fours = (taps % 8) / 4;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m128i zero128 = _mm_setzero_si128();
+    const int shift = static_cast<int>(xs.bits) - kMidBits;
+    const __m128i round = _mm_set1_epi32(1 << (shift - 1));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    for (std::size_t x = 0; x < xs.first.size(); ++x) {
+        const std::uint32_t* p = src.data() + xs.first[x];
+        const std::int16_t* w = &xs.weights[x * taps];
+        __m256i acc = zero;
+        for (std::size_t g = 0; g < eights; ++g, p += 8, w += 8) {
+            const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i s = _mm256_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i pairs = _mm256_unpacklo_epi8(s, _mm256_unpackhi_epi64(s, s));
+            // Low halves weigh pixels 0-3 (pairs 0, 1), high halves pixels 4-7 (pairs 2, 3).
+            const __m256i wLo = _mm256_setr_m128i(PairOf(w), PairOf(w + 4));
+            const __m256i wHi = _mm256_setr_m128i(PairOf(w + 2), PairOf(w + 6));
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpacklo_epi8(pairs, zero), wLo));
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpackhi_epi8(pairs, zero), wHi));
+        }
+        __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+        if (fours) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));
+            const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero128), PairOf(w)));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero128), PairOf(w + 2)));
+            p += 4;
+            w += 4;
+        }
+        for (std::size_t k = 8 * eights + 4 * fours; k < taps; ++k, ++p, ++w) {
+            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(*p)), zero128);
+            const __m128i wk = _mm_set1_epi32(static_cast<std::uint16_t>(*w));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi16(px, zero128), wk));
+        }
+        sum = _mm_sra_epi32(_mm_add_epi32(sum, round), count);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(sum, sum));
+    }
+}
+
+__attribute__((target("avx2"))) void VerticalAvx2(const std::int16_t* const* rows, const OutputWeights& w,
+                                                  std::size_t taps, std::size_t lanes, std::uint8_t* out) {
+    const int shift = static_cast<int>(w.bits) + kMidBits;
+    const __m256i round = _mm256_set1_epi32(1 << (shift - 1));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i pairs[kMaxPullTaps / 2];
+    for (std::size_t k = 0; k < taps; k += 2) {
+        const std::int16_t pair[2] = {w.w[k], k + 1 < taps ? w.w[k + 1] : std::int16_t{0}};
+        pairs[k / 2] = _mm256_broadcastsi128_si256(PairOf(pair));
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= lanes; i += 16) {
+        __m256i lo = round, hi = round;
+        for (std::size_t k = 0; k < taps; k += 2) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + i));
+            const __m256i b = k + 1 < taps ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + i)) : a;
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), pairs[k / 2]));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), pairs[k / 2]));
+        }
+        // Per 128-bit half: lanes 0-7 and 8-15 packed to bytes, then the two halves' low quadwords joined.
+        const __m256i words = _mm256_packs_epi32(_mm256_sra_epi32(lo, count), _mm256_sra_epi32(hi, count));
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, zero), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
+    }
+    VerticalSse2From(rows, w, taps, i, lanes, out);
+}
+
+}  // namespace tessaly
+
+#endif

@@ -31,11 +31,16 @@ test-asan: setup
 	cmake --build --preset asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j $(JOBS)
 
-# The unit suite as a 32-bit x86 process under qemu-i386: the host's record layout and word size.
+# The unit suite as a 32-bit x86 process under qemu-i386: the host's record layout and word size;
+# then every fuzz target's entry function over the saved crash inputs, the BMP suite and the
+# fuzz lane's corpus (when it has run), the 32-bit process facing what the fuzzers found.
 test-i386: setup-cross
 	cmake --preset i386
 	cmake --build --preset i386 -j $(JOBS)
 	ctest --preset i386 -j $(JOBS)
+	for t in probe load gray roundtrip rle; do \
+		qemu-i386 build-i386/fuzz/fuzz_$$t tests/data/crashers ../shared/corpus/bmpsuite build-fuzz/corpus/$$t || exit 1; \
+	done
 
 # Tessaly.dll for 32-bit Windows, checked as a PE file; the 64-bit Windows build run under Wine.
 test-windows: build setup-cross
@@ -52,7 +57,8 @@ test-fuzz: build
 	cmake --build --preset fuzz -j $(JOBS)
 	fuzz/run_fuzzers.sh build-fuzz 30
 
-test: test-unit test-asan test-i386 test-windows test-fuzz
+# The fuzz lane runs before the 32-bit one, which replays its corpus.
+test: test-unit test-asan test-fuzz test-i386 test-windows
 
 # Longer fuzzing: FUZZ_SECONDS per target (default 600).
 fuzz: build

@@ -24,6 +24,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bmp/read/bmp_layout.h"
 #include "bmp/write/encode.h"
 #include "tessaly/plugin.h"
 
@@ -357,8 +358,9 @@ int main(int argc, char** argv) {
     std::printf("\nScaled loads (ours: the whole load; peer: cv::resize INTER_CUBIC alone, one thread)\n");
     struct Scale {
         int sw, sh, dw, dh;
+        double goal;  // how many times faster than the peer
     };
-    for (const Scale sc : {Scale{4000, 3000, 1000, 750}, Scale{4000, 3000, 2000, 1500}, Scale{640, 480, 1920, 1440}}) {
+    for (const Scale sc : {Scale{4000, 3000, 1000, 750, 1.5}, Scale{4000, 3000, 2000, 1500, 1.5}, Scale{640, 480, 1920, 1440, 3.0}}) {
         const auto src = sc.sw == W ? photo : Photo(sc.sw, sc.sh);
         const std::size_t stride = (static_cast<std::size_t>(sc.sw) * 3 + 3) / 4 * 4;
         Bytes d24(stride * sc.sh, 0);
@@ -378,6 +380,53 @@ int main(int argc, char** argv) {
         char what[64];
         std::snprintf(what, sizeof what, "%dx%d -> %dx%d", sc.sw, sc.sh, sc.dw, sc.dh);
         Row(what, ours, "cv::resize", cv, sc.dw * double(sc.dh) / 1e6);
+        std::printf("  %-34s goal %.1fx: %s\n", "", sc.goal, cv / ours >= sc.goal ? "met" : "NOT MET");
+    }
+
+    std::printf("\nHostile geometries, scaled: CPU time per (source + target) pixel, peak memory beyond the host's buffer\n");
+    {
+        struct Hostile {
+            const char* name;
+            Bytes file;
+            int dw, dh;
+        };
+        const std::vector<std::uint32_t> onePalette = {0x102030};
+        Bytes sparse;  // two rows drawn, then the end of the bitmap
+        for (int r = 0; r < 2; ++r) {
+            for (int k = 0; k < 15; ++k) sparse.insert(sparse.end(), {255, static_cast<std::uint8_t>(r * 7 + k)});
+            sparse.insert(sparse.end(), {static_cast<std::uint8_t>(4000 - 15 * 255), 9, 0, 0});
+        }
+        sparse.insert(sparse.end(), {0, 1});
+        std::vector<Hostile> cases;
+        cases.push_back({"24-bit 1 x 2^20, 310 B", BmpFile(1, 1 << 20, 24, 0, {}, Bytes(256, 7)), 1024, 1});
+        cases.push_back({"24-bit 1 x 2^20, 310 B", BmpFile(1, 1 << 20, 24, 0, {}, Bytes(256, 7)), 4096, 4096});
+        cases.push_back({"24-bit 1 x 2^22, 1 KB", BmpFile(1, 1 << 22, 24, 0, {}, Bytes(970, 7)), 128, 1});
+        cases.push_back({"24-bit 2^26 x 1, 16 KB", BmpFile(1 << 26, 1, 24, 0, {}, Bytes(16330, 7)), 1, 1});
+        cases.push_back({"24-bit (2^30-1) x 1, 262 KB", BmpFile((1 << 30) - 1, 1, 24, 0, {}, Bytes(262090, 7)), 1000, 1});
+        cases.push_back({"RLE8 1 x 4000000, 60 B", BmpFile(1, 4000000, 8, 1, onePalette, {0, 1}), 2000, 2000});
+        cases.push_back({"RLE8 4000 x 3000 sparse, 1.1 KB", BmpFile(4000, 3000, 8, 1, GrayPalette(256), sparse), 4000, 1});
+        cases.push_back({"RLE4 65535 x 1024, 140 B", BmpFile(65535, 1024, 4, 2, GrayPalette(16), {0x10, 0x21, 0, 1}), 522, 82});
+        for (const auto& [dw, dh] : {std::pair{4000, 1}, {1, 3000}, {100, 75}, {1, 1}})
+            cases.push_back({"24-bit photo 4000 x 3000", samples[0].file, dw, dh});
+        for (const Hostile& c : cases) {
+            const std::string path = dir + "/tessaly-hostile.bmp";
+            WriteFile(path, c.file);
+            std::vector<std::uint32_t> out(static_cast<std::size_t>(c.dw) * c.dh);
+            ImageRequest req = Request(path, c.dw, c.dh);
+            ImageRecord rec{};
+            rec.pixels = out.data();
+            const int sw = static_cast<int>(tessaly::LoadLe32Unchecked(&c.file[18]));
+            const int sh = static_cast<int>(tessaly::LoadLe32Unchecked(&c.file[22]));
+            timespec a{}, b{};
+            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
+            const int result = plugin.imageProc(ImageCmdLoad, &req, &rec);
+            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
+            const double ms = (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) / 1e6;
+            const double pixels = double(sw) * sh + double(c.dw) * c.dh;
+            std::printf("  %-32s -> %4d x %-4d %-7s %9.2f ms CPU, %7.3f ns per pixel, peak %6ld KiB\n", c.name, c.dw, c.dh,
+                        result == 0 ? "loaded" : "refused", ms, ms * 1e6 / pixels, PeakKiBOfLoad(plugin, path, c.dw, c.dh));
+        }
+        std::remove((dir + "/tessaly-hostile.bmp").c_str());
     }
 
     std::printf("\nSaves of 4000 x 3000 to %s (floor: one write() of the same bytes; goal at most 1.3x the floor)\n", dir.c_str());

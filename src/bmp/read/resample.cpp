@@ -145,16 +145,24 @@ std::int64_t AxisMap::Lo(std::int64_t i) const {
     return static_cast<std::int64_t>(std::floor(Centre(i) - 2 * stretch)) + 1;
 }
 
-std::int64_t AxisMap::Hi(std::int64_t i) const { return static_cast<std::int64_t>(std::floor(Centre(i) + 2 * stretch)); }
+std::int64_t AxisMap::Hi(std::int64_t i) const {
+    return static_cast<std::int64_t>(std::ceil(Centre(i) + 2 * stretch)) - 1;
+}
 
 std::uint64_t AxisMap::Span() const {
-    // Integers in (c - 2s, c + 2s]: floor(4s) or one more, whatever c is.
+    // Integers strictly inside (c - 2s, c + 2s): never more than floor(4s) + 1, whatever c is.
     return static_cast<std::uint64_t>(std::floor(4 * stretch)) + 1;
 }
 
 std::size_t PullTaps(const AxisMap& map) {
     if (map.src == map.dst) return 1;  // the identity: one weight of 1
-    const auto needed = static_cast<std::size_t>(std::min<std::uint64_t>(map.Span(), map.src));
+    std::size_t needed = 1;
+    const auto last = static_cast<std::int64_t>(map.src) - 1;
+    for (std::size_t i = 0; i < map.dst; ++i) {
+        const auto ii = static_cast<std::int64_t>(i);
+        const std::int64_t lo = std::max<std::int64_t>(map.Lo(ii), 0), hi = std::min(map.Hi(ii), last);
+        needed = std::max(needed, static_cast<std::size_t>(hi - lo + 1));
+    }
     const std::size_t padded = (needed + 3) / 4 * 4;
     return padded <= map.src ? padded : needed;
 }
@@ -188,11 +196,13 @@ OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t t
     unsigned bits = std::min(maxBits, static_cast<unsigned>(std::floor(std::log2(kMaxWeight / widest))));
     for (;; --bits) {
         // Cumulative rounding: every weight within one step of exact, and the total exactly 2^bits.
+        const auto one = static_cast<double>(std::int64_t{1} << bits);
         std::int64_t previous = 0, magnitude = 0;
         double cumulative = 0;
         for (std::size_t k = 0; k < taps; ++k) {
             cumulative += w[k];
-            const std::int64_t upTo = k + 1 == taps ? std::int64_t{1} << bits : std::llround(std::ldexp(cumulative, static_cast<int>(bits)));
+            const std::int64_t upTo = k + 1 == taps ? std::int64_t{1} << bits
+                                                    : static_cast<std::int64_t>(std::floor(cumulative * one + 0.5));
             out.w[k] = static_cast<std::int16_t>(upTo - previous);
             magnitude += std::abs(upTo - previous);
             previous = upTo;
@@ -201,6 +211,12 @@ OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t t
     }
     out.bits = bits;
     return out;
+}
+
+std::size_t PairChunk(std::size_t pair, std::size_t taps) {
+    const std::size_t group = pair / 4, r = pair % 4;
+    static constexpr std::size_t kEightOrder[4] = {0, 2, 1, 3};
+    return 4 * group + (8 * group + 8 <= taps ? kEightOrder[r] : r);
 }
 
 PullTable BuildPullTable(const AxisMap& map, SampleKind input) {
@@ -212,11 +228,18 @@ PullTable BuildPullTable(const AxisMap& map, SampleKind input) {
     t.bits = bits;
     t.first.resize(map.dst);
     t.weights.resize(map.dst * t.taps);
+    const std::size_t pairs = t.taps % 4 == 0 ? t.taps / 2 : 0;
+    t.chunks.resize(map.dst * pairs * 4);
     for (std::size_t i = 0; i < map.dst; ++i) {
         const OutputWeights w = MakeOutputWeights(map, i, t.taps, input, bits);
         TESSALY_ASSERT(w.bits == bits);
         t.first[i] = static_cast<std::uint32_t>(w.first);
         std::copy_n(w.w.begin(), t.taps, &t.weights[i * t.taps]);
+        for (std::size_t j = 0; j < pairs; ++j) {
+            const auto pair = static_cast<std::int32_t>(static_cast<std::uint16_t>(w.w[2 * j]) |
+                                                        std::uint32_t{static_cast<std::uint16_t>(w.w[2 * j + 1])} << 16);
+            std::fill_n(&t.chunks[(i * pairs + PairChunk(j, t.taps)) * 4], 4, pair);
+        }
     }
     return t;
 }
@@ -232,8 +255,9 @@ ResampleKernel BestResampleKernel() {
 
 void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, ResampleKernel k) {
 #if defined(TESSALY_RESAMPLE_X86)
-    if (k == ResampleKernel::Avx2) return HorizontalAvx2(src, xs, out);
-    if (k == ResampleKernel::Sse2) return HorizontalSse2(src, xs, out);
+    // The vector kernels take taps four at a time; tables of 1 to 3 taps (sources that narrow) go scalar.
+    if (!xs.chunks.empty() && k == ResampleKernel::Avx2) return HorizontalAvx2(src, xs, out);
+    if (!xs.chunks.empty() && k == ResampleKernel::Sse2) return HorizontalSse2(src, xs, out);
 #endif
     (void)k;
     HorizontalScalar(src, xs, out);
@@ -554,7 +578,11 @@ void RowResampler::PullEmitReady(std::size_t arrived) {
     const std::size_t dstHeight = dst_.height;
     while (emitted_ < dstHeight) {
         const std::size_t i = bottomUp_ ? dstHeight - 1 - emitted_ : emitted_;
-        const OutputWeights w = MakeOutputWeights(yMap_, i, vTaps_, SampleKind::Mid, 30);
+        if (!nextWeights_ || nextWeightsFor_ != i) {
+            nextWeights_ = MakeOutputWeights(yMap_, i, vTaps_, SampleKind::Mid);
+            nextWeightsFor_ = i;
+        }
+        const OutputWeights& w = *nextWeights_;
         // Rows first .. first + taps - 1 must all have arrived (the ring holds the last taps).
         const bool ready = bottomUp_ ? w.first + arrived >= srcHeight_ : w.first + vTaps_ <= arrived;
         if (!ready) return;

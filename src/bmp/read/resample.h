@@ -88,7 +88,15 @@ struct PullTable {
     unsigned bits = 0;
     std::vector<std::uint32_t> first;   // per output
     std::vector<std::int16_t> weights;  // dst x taps
+    // For the vector kernels (when taps is a multiple of 4): per output, taps / 2
+    // chunks of four 32-bit words, each the pair (w[2j], w[2j+1]) four times,
+    // chunk PairChunk(j) holding pair j.
+    std::vector<std::int32_t> chunks;
 };
+// Where pair j of an output's weights sits among its chunks: in each group of
+// eight taps the pairs go 0, 2, 1, 3, so that one 256-bit load gives the
+// weights of pixels 0-1 and 4-5, the next those of 2-3 and 6-7.
+std::size_t PairChunk(std::size_t pair, std::size_t taps);
 PullTable BuildPullTable(const AxisMap& map, SampleKind input);
 
 // The pull kernels. Scalar is the reference; Sse2 and Avx2 compute the same
@@ -176,6 +184,8 @@ private:
     std::size_t vTaps_ = 0;
     std::vector<std::int16_t> ring_;
     std::vector<const std::int16_t*> window_;
+    std::optional<OutputWeights> nextWeights_;  // the next output row's, made once
+    std::size_t nextWeightsFor_ = 0;
     std::size_t arrived_ = 0;  // rows received so far
     std::size_t emitted_ = 0;  // output rows written so far
     // Vertical axis, push: four outputs in flight, exact integer sums.

@@ -25,29 +25,24 @@ __m128i PairOf(const std::int16_t* w) {
 }  // namespace
 
 // Four taps at a time: pixels p0..p3 are regrouped so each 16-bit pair holds
-// one channel of two neighbouring pixels, and pmaddwd weighs a pair per lane;
-// the last one to three taps (short sources only) are weighed one pixel at a time.
+// one channel of two neighbouring pixels, and pmaddwd weighs a pair per lane
+// with the table's ready-made chunk of weights.
 void HorizontalSse2(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out) {
-    const std::size_t taps = xs.taps, groups = taps / 4;
+    const std::size_t taps = xs.taps, pairs = taps / 2;
     const __m128i zero = _mm_setzero_si128();
     const int shift = static_cast<int>(xs.bits) - kMidBits;
     const __m128i round = _mm_set1_epi32(1 << (shift - 1));
     const __m128i count = _mm_cvtsi32_si128(shift);
     for (std::size_t x = 0; x < xs.first.size(); ++x) {
         const std::uint32_t* p = src.data() + xs.first[x];
-        const std::int16_t* w = &xs.weights[x * taps];
+        const auto* w = reinterpret_cast<const __m128i*>(&xs.chunks[x * pairs * 4]);
         __m128i acc = zero;
-        for (std::size_t g = 0; g < groups; ++g) {
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * g));
+        for (std::size_t k = 0; k < taps; k += 4) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
             const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));      // p0 p2 p1 p3
-            const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));  // p0p1 | p2p3, bytewise
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), PairOf(w + 4 * g)));
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), PairOf(w + 4 * g + 2)));
-        }
-        for (std::size_t k = 4 * groups; k < taps; ++k) {
-            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p[k])), zero);
-            const __m128i wk = _mm_set1_epi32(static_cast<std::uint16_t>(w[k]));
-            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(px, zero), wk));
+            const __m128i both = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));   // p0p1 | p2p3, bytewise
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(both, zero), _mm_loadu_si128(w + PairChunk(k / 2, taps))));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(both, zero), _mm_loadu_si128(w + PairChunk(k / 2 + 1, taps))));
         }
         acc = _mm_sra_epi32(_mm_add_epi32(acc, round), count);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(acc, acc));
@@ -91,48 +86,55 @@ void VerticalSse2(const std::int16_t* const* rows, const OutputWeights& w, std::
     VerticalSse2From(rows, w, taps, 0, lanes, out);
 }
 
-// The SSE2 kernels' arithmetic on 256-bit registers: eight taps per step
-// horizontally (each 128-bit half regroups four pixels), sixteen lanes per
-// step vertically.
+// Per 128-bit half, four pixels p0..p3 become [b0 b1 g0 g1 r0 r1 a0 a1 | b2 b3 ...]:
+// unpacked to 16 bits, each pair of channel values meets a weight pair in pmaddwd.
+// Eight taps per step for one output; with four taps, two outputs per step
+// (one in each half), which halves the work of enlarging.
 __attribute__((target("avx2"))) void HorizontalAvx2(std::span<const std::uint32_t> src, const PullTable& xs,
                                                     std::int16_t* out) {
-    const std::size_t taps = xs.taps;
-    const std::size_t eights = taps / 8, fours = (taps % 8) / 4;
+    const std::size_t taps = xs.taps, pairs = taps / 2, outputs = xs.first.size();
     const __m256i zero = _mm256_setzero_si256();
-    const __m128i zero128 = _mm_setzero_si128();
+    const __m256i interleave = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,
+                                                0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
     const int shift = static_cast<int>(xs.bits) - kMidBits;
-    const __m128i round = _mm_set1_epi32(1 << (shift - 1));
+    const __m256i round = _mm256_set1_epi32(1 << (shift - 1));
     const __m128i count = _mm_cvtsi32_si128(shift);
-    for (std::size_t x = 0; x < xs.first.size(); ++x) {
-        const std::uint32_t* p = src.data() + xs.first[x];
-        const std::int16_t* w = &xs.weights[x * taps];
+    const std::uint32_t* base = src.data();
+    const auto* table = reinterpret_cast<const __m128i*>(xs.chunks.data());
+    std::size_t x = 0;
+    if (taps == 4) {
+        for (; x + 2 <= outputs; x += 2) {
+            const __m256i px = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(base + xs.first[x + 1]),
+                                                   reinterpret_cast<const __m128i*>(base + xs.first[x]));
+            const __m256i t = _mm256_shuffle_epi8(px, interleave);
+            const __m128i* w = table + x * 2;
+            __m256i acc = _mm256_add_epi32(round, _mm256_madd_epi16(_mm256_unpacklo_epi8(t, zero), _mm256_loadu2_m128i(w + 2, w)));
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpackhi_epi8(t, zero), _mm256_loadu2_m128i(w + 3, w + 1)));
+            const __m256i words = _mm256_packs_epi32(_mm256_sra_epi32(acc, count), zero);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x),
+                             _mm256_castsi256_si128(_mm256_permute4x64_epi64(words, _MM_SHUFFLE(3, 1, 2, 0))));
+        }
+    }
+    const __m128i round128 = _mm256_castsi256_si128(round);
+    for (; x < outputs; ++x) {
+        const std::uint32_t* p = base + xs.first[x];
+        const __m128i* w = table + x * pairs;
         __m256i acc = zero;
-        for (std::size_t g = 0; g < eights; ++g, p += 8, w += 8) {
-            const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-            const __m256i s = _mm256_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));
-            const __m256i pairs = _mm256_unpacklo_epi8(s, _mm256_unpackhi_epi64(s, s));
-            // Low halves weigh pixels 0-3 (pairs 0, 1), high halves pixels 4-7 (pairs 2, 3).
-            const __m256i wLo = _mm256_setr_m128i(PairOf(w), PairOf(w + 4));
-            const __m256i wHi = _mm256_setr_m128i(PairOf(w + 2), PairOf(w + 6));
-            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpacklo_epi8(pairs, zero), wLo));
-            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpackhi_epi8(pairs, zero), wHi));
+        std::size_t k = 0;
+        for (; k + 8 <= taps; k += 8, w += 4) {
+            const __m256i t = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k)), interleave);
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpacklo_epi8(t, zero), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w))));
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpackhi_epi8(t, zero), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 2))));
         }
         __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
-        if (fours) {
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i s = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 1, 2, 0));
-            const __m128i pairs = _mm_unpacklo_epi8(s, _mm_unpackhi_epi64(s, s));
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero128), PairOf(w)));
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero128), PairOf(w + 2)));
-            p += 4;
-            w += 4;
+        if (k < taps) {  // a last group of four
+            const __m128i t = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)),
+                                               _mm256_castsi256_si128(interleave));
+            const __m128i z = _mm_setzero_si128();
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi8(t, z), _mm_loadu_si128(w)));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpackhi_epi8(t, z), _mm_loadu_si128(w + 1)));
         }
-        for (std::size_t k = 8 * eights + 4 * fours; k < taps; ++k, ++p, ++w) {
-            const __m128i px = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(*p)), zero128);
-            const __m128i wk = _mm_set1_epi32(static_cast<std::uint16_t>(*w));
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi16(px, zero128), wk));
-        }
-        sum = _mm_sra_epi32(_mm_add_epi32(sum, round), count);
+        sum = _mm_sra_epi32(_mm_add_epi32(sum, round128), count);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(sum, sum));
     }
 }

@@ -80,16 +80,29 @@ inline void LoadScaled(const char* path, std::int32_t w, std::int32_t h) {
     }
 }
 
+// A file is gray only when it loads, and its gray load holds, for each
+// pixel, the level the load shows (its blue byte). Anything else is refused
+// with the buffer untouched, and nothing is written past width x height.
 inline void GrayOperations(const char* path) {
     const int gray = FuzzCodec().IsGrayFile(path);
     if (gray != 0 && gray != 1) std::abort();
     std::int32_t w = 0, h = 0;
     if (!OwnSize(path, w, h)) return;
     std::vector<std::uint8_t> out(std::size_t(w) * std::size_t(h) + 16, 0x5A);
-    const int loaded = FuzzCodec().LoadGray(path, out.data());
+    const bool loaded = FuzzCodec().LoadGray(path, out.data(), 0, 0) == Refusal::None;
     for (std::size_t i = out.size() - 16; i < out.size(); ++i)
         if (out[i] != 0x5A) std::abort();  // wrote past the file's width x height
-    if (loaded && !gray) std::abort();      // a file that is not gray must not load as gray
+    if (loaded != (gray == 1)) std::abort();  // the test and the load disagree
+    std::vector<std::uint32_t> shown(std::size_t(w) * std::size_t(h), 0xA5A5A5A5u);
+    const bool loads = FuzzCodec().LoadBmpFile(path, shown.data(), w, h) == 1;
+    if (!loaded) {
+        for (std::size_t i = 0; i + 16 < out.size(); ++i)
+            if (out[i] != 0x5A) std::abort();  // a refused gray load wrote into the buffer
+        return;
+    }
+    if (!loads) std::abort();  // gray, yet a load refuses it
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        if (out[i] != (shown[i] & 0xFF)) std::abort();  // a gray level that is not what the load shows
 }
 
 // Saves loaded pixels in every form into `dir` and loads each back.

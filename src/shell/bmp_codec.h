@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "bmp/read/bmp_layout.h"
+#include "bmp/read/refusal.h"
 
 namespace tessaly {
 
@@ -29,6 +30,8 @@ struct ImageInfo {
 // so neither holds a file buffer proportional to the image.
 inline constexpr std::size_t kReadChunkBytes = 64 * 1024;
 
+class BmpReader;
+
 struct BmpCodec {
     // The headers and colour table of the last file the loader read.
     BITMAPFILEHEADER fileHeader;
@@ -40,9 +43,14 @@ struct BmpCodec {
     [[nodiscard]] int ProbeBmpFile(const char* path, ImageInfo& info) const;
 
     // Loads the file into `pixels`, width x height 32-bit pixels (B, G, R, A),
-    // top row first, scaled from the file's size when that differs. The buffer
-    // is untouched on failure.
+    // top row first, scaled from the file's size when that differs. 1 on
+    // success; 0, with the buffer untouched, when refused. An I/O error while
+    // reading the pixels throws FileError (the rows decoded so far stay).
     [[nodiscard]] int LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height);
+    // The same, saying which rule refused.
+    [[nodiscard]] Refusal LoadBmp(const char* path, void* pixels, std::int32_t width, std::int32_t height);
+    // The same from a file already opened (or bytes in memory).
+    [[nodiscard]] Refusal LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, std::int32_t height);
 
     // Writes `pixels` as a BMP file of info.bitCount bits (8, 24 or 32). The
     // destination is replaced only when the whole file was written; on failure
@@ -52,14 +60,17 @@ struct BmpCodec {
     [[nodiscard]] int SaveGrayBmp(const char* path, const void* pixels, std::int32_t width,
                                   std::int32_t height);
 
-    // 1 when the file is an 8-bit BMP whose colour table is the gray ramp.
-    [[nodiscard]] int IsGrayFile(const char* path) const;
-    [[nodiscard]] int HasGrayPalette(const char* path) const;
+    // 1 when the file is a gray image: an 8-bit BMP that loads and whose
+    // colour table is the gray ramp in every entry it declares.
+    [[nodiscard]] int IsGrayFile(const char* path);
     // Copies a gray file's gray levels, one byte per pixel, top row first, into
-    // `destination` (the file's width x height bytes). 1 when the destination
-    // was filled; 0, with the destination untouched, when the file is not an
-    // 8-bit BMP with the gray ramp or cannot be decoded.
-    [[nodiscard]] int LoadGray(const char* path, void* destination);
+    // `destination`: the file's width x height bytes, each the level a load
+    // shows for that pixel. When the request's width and height are both
+    // positive they are the buffer's size, and a file of another size is
+    // refused. Refused files leave the destination untouched.
+    [[nodiscard]] Refusal LoadGray(const char* path, void* destination, std::int32_t width, std::int32_t height);
+    // Why `reader`'s file is not a gray image (Refusal::None when it is).
+    [[nodiscard]] static Refusal GrayCheck(const BmpReader& reader);
 
     // Scratch for streaming pixel data in and out; its content means nothing between calls.
     std::array<std::uint8_t, kReadChunkBytes> scratch;

@@ -9,9 +9,11 @@
 
 namespace tessaly {
 
-// Runs `command` and returns what ImageProc returns to the host.
-[[nodiscard]] std::int32_t Dispatch(BmpCodec& codec, std::int32_t command, const ImageRequest& request,
-                                    ImageRecord& record);
+// Runs `command` and returns what ImageProc returns to the host. Null records
+// or pixel buffers, and paths without a terminator in their 260 bytes, get the
+// command's failure result with nothing touched.
+[[nodiscard]] std::int32_t Dispatch(BmpCodec& codec, std::int32_t command, const ImageRequest* request,
+                                    ImageRecord* record);
 
 // What ImageProc returns when `command` fails: 1 for commands 2, 3 and 4, else 0.
 [[nodiscard]] std::int32_t FailureResultFor(std::int32_t command);

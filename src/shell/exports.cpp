@@ -24,7 +24,7 @@ BmpCodec& Codec() { return g_codec; }
 extern "C" {
 
 TESSALY_EXPORT int32_t TESSALY_CDECL BaseProc(int32_t selector, int32_t /*unused*/, PluginDescriptor* descriptor) {
-    if (selector == 0) tessaly::WriteDescriptor(*descriptor);
+    if (selector == 0 && descriptor) tessaly::WriteDescriptor(*descriptor);
     return 0;
 }
 
@@ -32,9 +32,9 @@ TESSALY_EXPORT int32_t TESSALY_CDECL ParamProc(void) { return 0; }
 
 TESSALY_EXPORT int32_t TESSALY_STDCALL ImageProc(int32_t command, ImageRequest* request, ImageRecord* record) {
     try {
-        return tessaly::Dispatch(tessaly::Codec(), command, *request, *record);
+        return tessaly::Dispatch(tessaly::Codec(), command, request, record);
     } catch (...) {
-        if (command == ImageCmdIsGray) record->isGray = 0;  // a test that could not finish answers "not gray"
+        if (command == ImageCmdIsGray && record) record->isGray = 0;  // a test that could not finish answers "not gray"
         return tessaly::FailureResultFor(command);
     }
 }

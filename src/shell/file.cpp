@@ -87,9 +87,9 @@ std::size_t File::Read(void* buffer, std::size_t n) {
     return done;
 }
 
-void File::Skip(std::uint64_t n) {
+void File::Seek(std::uint64_t offset) {
     if (!IsOpen()) throw FileError("seek in a closed file");
-    position_ += n;
+    position_ = offset;
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(position_);
     if (!SetFilePointerEx(AsHandle(handle_), to, nullptr, FILE_BEGIN)) throw FileError("seek failed");
@@ -167,16 +167,20 @@ bool File::Open(const char* path, unsigned flags) {
     const bool write = flags == kOpenCreateWrite;
     if (!write && flags != kOpenRead) return false;
     // Writing always makes a fresh file (the codec writes only temporary files it named itself).
-    // Reading opens without blocking, so a FIFO or device named as an image cannot stall the host.
-    const int fd = write ? ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)
-                         : ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Reading opens without blocking, so a FIFO or device named as an image cannot stall the host,
+    // and never takes a terminal as the host's controlling terminal.
+    const int fd = write ? ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666)
+                         : ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     std::uint64_t length = 0;
     if (!write) {
         // Only regular files are images; their length is known before the first read.
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+        const bool stated = ::fstat(fd, &st) == 0;
+        if (!stated || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+            const int why = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
             ::close(fd);
+            errno = why;
             return false;
         }
         length = static_cast<std::uint64_t>(st.st_size);
@@ -204,9 +208,9 @@ std::size_t File::Read(void* buffer, std::size_t n) {
     return done;
 }
 
-void File::Skip(std::uint64_t n) {
+void File::Seek(std::uint64_t offset) {
     if (!IsOpen()) throw FileError("seek in a closed file");
-    position_ += n;
+    position_ = offset;
     if (::lseek(static_cast<int>(handle_), static_cast<off_t>(position_), SEEK_SET) < 0)
         throw FileError(std::strerror(errno));
 }

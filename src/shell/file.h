@@ -43,12 +43,15 @@ public:
     File& operator=(const File&) = delete;
     ~File();  // closes a file that is still open
 
-    // True when opened. `flags` is kOpenRead or kOpenCreateWrite.
+    // True when opened. `flags` is kOpenRead or kOpenCreateWrite. Reading opens
+    // regular files only; otherwise errno says why (EISDIR, EINVAL for a
+    // device or pipe, or the system's own reason).
     [[nodiscard]] bool Open(const char* path, unsigned flags);
     // Reads up to n bytes; fewer only at the end of the file. Throws FileError on an I/O error.
     std::size_t Read(void* buffer, std::size_t n);
-    // Moves the position n bytes forward (past the end is allowed; reads then deliver nothing).
-    void Skip(std::uint64_t n);
+    // Moves the position to `offset` from the start (past the end is allowed;
+    // reads then deliver nothing). Throws FileError when the system refuses.
+    void Seek(std::uint64_t offset);
     // Writes all n bytes at the position; false on any failure.
     [[nodiscard]] bool Write(const void* buffer, std::size_t n);
     // Writes all n bytes at `offset` (within what was written so far); the position then stands

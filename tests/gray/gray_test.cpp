@@ -30,6 +30,10 @@ BmpBuilder GrayFile(std::int32_t w, std::int32_t h, const std::vector<Bytes>& to
 
 class GrayTest : public ::testing::Test {
 protected:
+    // The gray load of `path` into `out`, at the request size w x h (0 x 0: the file's own).
+    Refusal Gray(const std::string& path, Bytes& out, std::int32_t w = 0, std::int32_t h = 0) {
+        return codec_->LoadGray(path.c_str(), out.data(), w, h);
+    }
     TempDir dir_;
     std::unique_ptr<BmpCodec> codec_ = std::make_unique<BmpCodec>();
 };
@@ -59,6 +63,9 @@ TEST_F(GrayTest, WhichFilesAreGray) {
         {"16 declared entries, all ramp", with([](BmpBuilder& b) { b.clrUsed = 16; b.palette = Ramp(16); }), true},
         {"16 declared entries, one off", with([](BmpBuilder& b) { b.clrUsed = 16; b.palette = Ramp(16); b.palette[15] = 0; }), false},
         {"RLE8 with the ramp", with([](BmpBuilder& b) { b.compression = 1; b.pixels = {1, 7, 1, 9, 0, 1}; }), true},
+        {"top-down RLE8 (refused by a load)", with([](BmpBuilder& b) { b.compression = 1; b.height = -1; b.pixels = {1, 7, 1, 9, 0, 1}; }), false},
+        {"the ramp and no pixel data (refused by a load)", with([](BmpBuilder& b) { b.pixels.clear(); }), false},
+        {"marked BI_BITFIELDS: no masks at 8 bits", with([](BmpBuilder& b) { b.compression = 3; }), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -83,9 +90,33 @@ TEST_F(GrayTest, LoadsTopRowFirstWithoutAlignmentBytes) {
         }
         const std::string path = dir_.Write("g.bmp", GrayFile(s.w, s.h, rows).Build());
         Bytes out(want.size() + 4, 0xEE);
-        EXPECT_EQ(codec_->LoadGray(path.c_str(), out.data()), 1);
+        EXPECT_EQ(Gray(path.c_str(), out), Refusal::None);
         EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(want.size())), want);
         EXPECT_EQ(Bytes(out.end() - 4, out.end()), Bytes(4, 0xEE));  // nothing past width x height
+    }
+}
+
+TEST_F(GrayTest, GrayLevelsAreWhatALoadShowsAndTheRequestSizeIsTheBuffer) {
+    // Two declared entries: indices beyond them show black in a load, so they are level 0 here too.
+    BmpBuilder b = GrayFile(4, 1, {{0, 1, 200, 255}});
+    b.clrUsed = 2;
+    b.palette = Ramp(2);
+    const std::string path = dir_.Write("two.bmp", b.Build());
+    std::vector<std::uint32_t> shown(4);
+    ASSERT_EQ(codec_->LoadBmpFile(path.c_str(), shown.data(), 4, 1), 1);
+    Bytes out(4, 0xEE);
+    ASSERT_EQ(Gray(path, out), Refusal::None);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(out[i], shown[i] & 0xFF) << i;
+    const struct {
+        std::int32_t w, h;
+        Refusal want;
+    } requests[] = {{4, 1, Refusal::None}, {0, 0, Refusal::None}, {8, 8, Refusal::GraySize}, {4, 2, Refusal::GraySize}};
+    for (const auto& r : requests) {
+        Bytes buffer(4, 0xEE);
+        EXPECT_EQ(Gray(path, buffer, r.w, r.h), r.want) << r.w << "x" << r.h;
+        if (r.want != Refusal::None) {
+            EXPECT_EQ(buffer, Bytes(4, 0xEE));
+        }
     }
 }
 
@@ -97,11 +128,11 @@ TEST_F(GrayTest, NonGrayFilesLeaveTheBufferUntouched) {
     rgb.palette.clear();
     for (const auto& file : {colour.Build(), rgb.Build()}) {
         Bytes out(2, 0xEE);
-        EXPECT_EQ(codec_->LoadGray(dir_.Write("c.bmp", file).c_str(), out.data()), 0);
+        EXPECT_EQ(Gray(dir_.Write("c.bmp", file).c_str(), out), Refusal::NotGray);
         EXPECT_EQ(out, Bytes(2, 0xEE));
     }
     Bytes out(2, 0xEE);
-    EXPECT_EQ(codec_->LoadGray(dir_.Path("missing.bmp").c_str(), out.data()), 0);
+    EXPECT_EQ(Gray(dir_.Path("missing.bmp").c_str(), out), Refusal::CannotOpen);
     EXPECT_EQ(out, Bytes(2, 0xEE));
 }
 
@@ -115,7 +146,7 @@ TEST_F(GrayTest, RleAndV5GrayFilesLoad) {
         Bytes out(6, 0);
         const std::string path = dir_.Write("r.bmp", file);
         EXPECT_EQ(codec_->IsGrayFile(path.c_str()), 1);
-        EXPECT_EQ(codec_->LoadGray(path.c_str(), out.data()), 1);
+        EXPECT_EQ(Gray(path.c_str(), out), Refusal::None);
         EXPECT_EQ(out, (Bytes{1, 2, 3, 4, 5, 6}));
     }
 }
@@ -131,7 +162,7 @@ TEST_F(GrayTest, SaveTestLoadRoundTrip) {
         ASSERT_EQ(codec_->SaveGrayBmp(path.c_str(), gray.data(), w, h), 1);
         EXPECT_EQ(codec_->IsGrayFile(path.c_str()), 1);
         Bytes out(gray.size(), 0);
-        EXPECT_EQ(codec_->LoadGray(path.c_str(), out.data()), 1);
+        EXPECT_EQ(Gray(path.c_str(), out), Refusal::None);
         EXPECT_EQ(out, gray);
     }
 }
@@ -142,13 +173,13 @@ TEST_F(GrayTest, LoadsHoldOneByteAPixelAndNonGrayFilesDecodeNothing) {
     Bytes out(2000 * 1000);
     {
         AllocationWatch watch;
-        ASSERT_EQ(codec_->LoadGray(path.c_str(), out.data()), 1);
-        EXPECT_LT(watch.Peak(), 2000u * 1000 + 64 * 1024);  // the stride-wide rows, not 32-bit pixels
+        ASSERT_EQ(Gray(path.c_str(), out), Refusal::None);
+        EXPECT_LT(watch.Peak(), 64u * 1024);  // straight into the host's rows: no copy of the image
     }
     b.palette[3] = 0xFF0000;
     const std::string colour = dir_.Write("colour.bmp", b.Build());
     AllocationWatch watch;
-    EXPECT_EQ(codec_->LoadGray(colour.c_str(), out.data()), 0);
+    EXPECT_EQ(Gray(colour.c_str(), out), Refusal::NotGray);
     EXPECT_LT(watch.Largest(), 64u * 1024);
 }
 

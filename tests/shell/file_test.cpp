@@ -19,7 +19,7 @@ TEST(File, ReadsSkipsAndShortReads) {
     EXPECT_EQ(f.GetLength(), 5u);
     std::uint8_t buf[8] = {};
     EXPECT_EQ(f.Read(buf, 2), 2u);
-    f.Skip(1);
+    f.Seek(3);
     EXPECT_EQ(f.Read(buf, 8), 2u);  // fewer only at the end
     EXPECT_EQ(buf[0], 4);
     EXPECT_EQ(f.GetPosition(), 5u);
@@ -34,21 +34,30 @@ TEST(File, ReadsSkipsAndShortReads) {
 
 TEST(StreamReader, TakeIsAllOrNothingAndPaddingIsZero) {
     TempDir dir;
-    const std::string path = dir.Write("f", Bytes{1, 2, 3, 4, 5, 6, 7});
+    const Bytes bytes{1, 2, 3, 4, 5, 6, 7};
+    const std::string path = dir.Write("f", bytes);
     File f;
     ASSERT_TRUE(f.Open(path.c_str(), kOpenRead));
     std::uint8_t scratch[4];
-    StreamReader in(f, scratch);
-    const auto three = in.Take(3);
-    ASSERT_TRUE(three);
-    EXPECT_EQ(Bytes(three->begin(), three->end()), (Bytes{1, 2, 3}));
-    in.SkipTo(4);
-    const auto two = in.Take(2);
-    ASSERT_TRUE(two);
-    EXPECT_EQ(Bytes(two->begin(), two->end()), (Bytes{5, 6}));
-    EXPECT_FALSE(in.Take(2));  // one byte left: nothing is taken
-    const auto padded = in.TakeZeroPadded(3);
-    EXPECT_EQ(Bytes(padded.begin(), padded.end()), (Bytes{7, 0, 0}));
+    for (StreamReader in : {StreamReader(f, scratch), StreamReader(bytes, scratch)}) {
+        const auto three = in.Take(3);
+        ASSERT_TRUE(three);
+        EXPECT_EQ(Bytes(three->begin(), three->end()), (Bytes{1, 2, 3}));
+        in.Seek(4);
+        const auto two = in.Take(2);
+        ASSERT_TRUE(two);
+        EXPECT_EQ(Bytes(two->begin(), two->end()), (Bytes{5, 6}));
+        EXPECT_FALSE(in.Take(2));  // one byte left: nothing is taken
+        const auto padded = in.TakeZeroPadded(3);
+        EXPECT_EQ(Bytes(padded.begin(), padded.end()), (Bytes{7, 0, 0}));
+        in.Seek(1);  // back
+        const auto again = in.Take(2);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(Bytes(again->begin(), again->end()), (Bytes{2, 3}));
+    }
+    StreamReader failing(bytes, scratch, 5);  // a source that fails as a disk would, at byte 5
+    EXPECT_TRUE(failing.Take(4));
+    EXPECT_THROW((void)failing.Take(2), FileError);
 }
 
 TEST(ReplacingFile, CommitReplacesAndDestructionDiscards) {

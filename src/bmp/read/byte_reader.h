@@ -3,9 +3,10 @@
 // ByteReader walks a span in memory: a request for n bytes is met in full or
 // not at all, so nothing can read past the span's end.
 //
-// StreamReader walks an open file strictly forward through one small buffer
-// the caller owns. Take(n) is met in full or not at all; TakeZeroPadded(n)
-// always answers n bytes and zero-fills whatever the file no longer holds.
+// StreamReader reads an open file, or bytes in memory, through one small
+// buffer the caller owns. Take(n) is met in full or not at all;
+// TakeZeroPadded(n) always answers n bytes and zero-fills whatever the source
+// no longer holds.
 #pragma once
 
 #include <algorithm>
@@ -39,17 +40,24 @@ private:
 
 class StreamReader {
 public:
-    // `buffer` bounds every single request; the reader starts at the file's current position.
+    // An empty source, until one is assigned.
+    StreamReader() = default;
+    // Reads an open file from its current position; `buffer` bounds every single request.
     StreamReader(File& file, std::span<std::uint8_t> buffer)
-        : file_(file), buffer_(buffer), offset_(file.GetPosition()) {}
+        : file_(&file), buffer_(buffer), length_(file.GetLength()), offset_(file.GetPosition()), source_(offset_) {}
+    // Reads bytes in memory (tests and fuzzing decode from bytes). A read that
+    // reaches offset `failAt` throws FileError, as a failing disk would.
+    StreamReader(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> buffer,
+                 std::uint64_t failAt = ~std::uint64_t{0})
+        : memory_(bytes), buffer_(buffer), failAt_(failAt), length_(bytes.size()) {}
 
-    // Exactly n bytes (n <= buffer size), or nullopt when the file ends first.
+    // Exactly n bytes (n <= buffer size), or nullopt when the source ends first.
     std::optional<std::span<const std::uint8_t>> Take(std::size_t n) {
         if (!Fill(n)) return std::nullopt;
         return Consume(n);
     }
 
-    // n bytes (n <= buffer size); bytes past the end of the file read as zero.
+    // n bytes (n <= buffer size); bytes past the end of the source read as zero.
     std::span<const std::uint8_t> TakeZeroPadded(std::size_t n) {
         TESSALY_ASSERT(n <= buffer_.size());
         if (!Fill(n)) {
@@ -59,30 +67,28 @@ public:
         return Consume(n);
     }
 
-    // Moves forward to the absolute file offset `to`; an offset behind the position is a caller bug.
-    void SkipTo(std::uint64_t to) {
-        if (to <= offset_) return;
-        const std::uint64_t gap = to - offset_;
+    // Moves to the absolute offset `to`, forward or back (past the end is allowed).
+    void Seek(std::uint64_t to) {
         const std::size_t buffered = end_ - begin_;
-        if (gap <= buffered) {
-            begin_ += static_cast<std::size_t>(gap);
+        if (to >= offset_ && to - offset_ <= buffered) {
+            begin_ += static_cast<std::size_t>(to - offset_);
         } else {
-            file_.Skip(gap - buffered);
             begin_ = end_ = 0;
+            source_ = to;
+            if (file_) file_->Seek(to);
         }
         offset_ = to;
     }
 
-    // Absolute file offset of the next byte Take would return.
+    // Absolute offset of the next byte Take would return.
     [[nodiscard]] std::uint64_t Offset() const { return offset_; }
-    // Bytes of the file from Offset() to its end.
-    [[nodiscard]] std::uint64_t Remaining() const {
-        return offset_ < file_.GetLength() ? file_.GetLength() - offset_ : 0;
-    }
+    // Bytes of the source from Offset() to its end.
+    [[nodiscard]] std::uint64_t Remaining() const { return offset_ < length_ ? length_ - offset_ : 0; }
+    [[nodiscard]] std::uint64_t Length() const { return length_; }
     [[nodiscard]] std::size_t Capacity() const { return buffer_.size(); }
 
 private:
-    // True when n bytes are buffered, reading more from the file if needed.
+    // True when n bytes are buffered, reading more from the source if needed.
     bool Fill(std::size_t n) {
         if (end_ - begin_ >= n) return true;
         if (n > buffer_.size()) return false;
@@ -91,8 +97,18 @@ private:
             end_ -= begin_;
             begin_ = 0;
         }
-        end_ += file_.Read(buffer_.data() + end_, buffer_.size() - end_);
+        const std::size_t got = ReadSource(buffer_.data() + end_, buffer_.size() - end_);
+        end_ += got;
+        source_ += got;
         return end_ >= n;
+    }
+    std::size_t ReadSource(std::uint8_t* out, std::size_t n) {
+        if (file_) return file_->Read(out, n);
+        if (source_ >= memory_.size()) return 0;
+        const auto k = static_cast<std::size_t>(std::min<std::uint64_t>(n, memory_.size() - source_));
+        if (source_ + k > failAt_) throw FileError("read failed");
+        std::memcpy(out, memory_.data() + source_, k);
+        return k;
     }
     std::span<const std::uint8_t> Consume(std::size_t n) {
         auto out = std::span<const std::uint8_t>(buffer_).subspan(begin_, n);
@@ -101,11 +117,15 @@ private:
         return out;
     }
 
-    File& file_;
+    File* file_ = nullptr;
+    std::span<const std::uint8_t> memory_;
     std::span<std::uint8_t> buffer_;
-    std::size_t begin_ = 0;  // first buffered byte not yet taken
-    std::size_t end_ = 0;    // one past the last buffered byte
-    std::uint64_t offset_;
+    std::uint64_t failAt_ = ~std::uint64_t{0};
+    std::uint64_t length_ = 0;
+    std::size_t begin_ = 0;    // first buffered byte not yet taken
+    std::size_t end_ = 0;      // one past the last buffered byte
+    std::uint64_t offset_ = 0;  // of the byte at begin_
+    std::uint64_t source_ = 0;  // where the next read from the source starts
 };
 
 }  // namespace tessaly

@@ -6,16 +6,19 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
+
+#include "bmp/read/byte_reader.h"
+#include "bmp/read/header.h"
 
 namespace tessaly {
 
 inline constexpr std::uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
-// Limit: a profile larger than this is not read (real ones are a few KiB).
-inline constexpr std::uint32_t kMaxProfileBytes = 1u << 20;
 
-// False when the profile's rXYZ, gXYZ and bXYZ tags are all present and any
-// of them is far from the sRGB primary (D50). Reads only inside `icc`.
-bool ProfileLooksSrgb(std::span<const std::uint8_t> icc);
+// False when the file embeds a profile whose rXYZ, gXYZ and bXYZ tags are all
+// present and any of them is far from the sRGB primary (D50). Reads the
+// profile's tag table and those three tags through `in`, seeking wherever they
+// are; allocates nothing. A profile whose offset, size or tags do not fit the
+// file counts as absent.
+bool ProfileAllowsPlainPixels(StreamReader& in, const BmpHeaders& headers);
 
 }  // namespace tessaly

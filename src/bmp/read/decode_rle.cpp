@@ -16,19 +16,14 @@ namespace {
 
 struct RleState {
     std::size_t width;
-    std::size_t x = 0;  // pixels placed in the current row (may pass the width in RLE8)
+    std::size_t x = 0;  // pixels placed in the current row, moved on by deltas
 };
 
-// How many of a run's n pixels land. Compat: RLE8 and RLE24 runs flow on into
-// the next row; RLE4 runs stop at the end of the row and drop the rest.
-template <DecodeKind Kind>
-std::size_t PixelsPlaced(const RleState& st, std::size_t n) {
-    if constexpr (Kind != DecodeKind::Rle4) {
-        return n;
-    } else {
-        return st.x < st.width ? std::min(n, st.width - st.x) : 0;
-    }
-}
+// How many of a run's n pixels land: runs stop at the end of the row and the
+// rest is dropped (the stream moves past the whole command), in every format.
+// Writers that overshoot the width with a row's last run (ImageMagick's RLE8)
+// rely on it; carrying the overshoot into the next row would shear the picture.
+std::size_t PixelsPlaced(const RleState& st, std::size_t n) { return st.x < st.width ? std::min(n, st.width - st.x) : 0; }
 
 std::uint32_t Bgr(const std::uint8_t* p) {
     return kOpaque | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
@@ -37,7 +32,7 @@ std::uint32_t Bgr(const std::uint8_t* p) {
 // An encoded run of c pixels; `colour` holds the byte(s) after the count.
 template <DecodeKind Kind, class Sink>
 bool PlaceEncoded(RleState& st, Sink& sink, const PixelTable& table, std::size_t c, const std::uint8_t* colour) {
-    const std::size_t n = PixelsPlaced<Kind>(st, c);
+    const std::size_t n = PixelsPlaced(st, c);
     st.x += n;
     if constexpr (Kind == DecodeKind::Rle4) {
         const std::uint32_t pair[2] = {table[colour[0] >> 4], table[colour[0] & 0x0F]};
@@ -52,7 +47,7 @@ bool PlaceEncoded(RleState& st, Sink& sink, const PixelTable& table, std::size_t
 // An absolute run of s pixels from `data`.
 template <DecodeKind Kind, class Sink>
 bool PlaceAbsolute(RleState& st, Sink& sink, const PixelTable& table, std::size_t s, const std::uint8_t* data) {
-    const std::size_t n = PixelsPlaced<Kind>(st, s);
+    const std::size_t n = PixelsPlaced(st, s);
     st.x += n;
     if constexpr (Kind == DecodeKind::Rle4) {
         return sink.Emit(n, [&](std::size_t i) { return table[(data[i / 2] >> ((i & 1) ? 0 : 4)) & 0x0F]; });
@@ -137,6 +132,6 @@ void DecodeRle(DecodeKind kind, Reader& in, const PixelTable& table, std::size_t
 template void DecodeRle(DecodeKind, ByteReader&, const PixelTable&, std::size_t, PixelSink<ImageRows>&);
 template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<ImageRows>&);
 template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<RowResampler>&);
-template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<IndexRows>&);
+template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<GrayRows>&);
 
 }  // namespace tessaly

@@ -22,7 +22,7 @@ namespace tessaly {
 
 // `kind` is Rle8, Rle4 or Rle24; `width` is the image's width in pixels.
 // Instantiated for ByteReader with ImageRows, and StreamReader with ImageRows,
-// RowResampler and IndexRows.
+// RowResampler and GrayRows.
 template <class Reader, class Rows>
 void DecodeRle(DecodeKind kind, Reader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink);
 

@@ -18,9 +18,17 @@ std::size_t HeaderBytesToRead(std::uint32_t biSize) {
     return kInfoHeaderSize;
 }
 
-bool IsOs2HeaderSize(std::uint32_t biSize) {
-    return biSize == kCoreHeaderSize || (biSize >= 16 && biSize < kInfoHeaderSize) ||
-           biSize == kOs2V2HeaderSize;
+HeaderKind KindOf(std::uint32_t biSize) {
+    switch (biSize) {
+    case kCoreHeaderSize: return HeaderKind::Os2v1;
+    case kOs2V2HeaderSize: return HeaderKind::Os2v2;
+    case kInfoHeaderSize: return HeaderKind::Windows3;
+    case 52: return HeaderKind::V2;
+    case 56: return HeaderKind::V3;
+    case 108: return HeaderKind::V4;
+    case kV5HeaderSize: return HeaderKind::V5;
+    default: return biSize >= 16 && biSize < kInfoHeaderSize ? HeaderKind::Os2v2 : HeaderKind::OtherWindows;
+    }
 }
 
 bool IsContiguous(std::uint32_t mask) {
@@ -29,27 +37,184 @@ bool IsContiguous(std::uint32_t mask) {
     return (shifted & (shifted + 1)) == 0;
 }
 
+// The masks that apply to the pixels. A 40-byte header marked BI_BITFIELDS
+// (12 bytes) or BI_ALPHABITFIELDS (16 bytes) is followed by them, at 16 and 32
+// bits only; headers of 52 bytes or more hold them themselves.
+ChannelMasks ReadMasks(StreamReader& in, const BmpHeaders& headers, std::uint32_t& maskBytes) {
+    maskBytes = 0;
+    const std::uint32_t compression = headers.infoHeader.biCompression;
+    const std::uint16_t bits = headers.infoHeader.biBitCount;
+    const bool masked = !headers.os2 && (bits == 16 || bits == 32) &&
+                        (compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS);
+    if (!masked || headers.headerSize >= 52) return headers.headerMasks;
+    const std::uint32_t count = compression == BI_ALPHABITFIELDS ? 16 : 12;
+    const auto bytes = in.Take(count);
+    if (!bytes) return {};
+    maskBytes = count;
+    ChannelMasks m;
+    m.red = LoadLe32Unchecked(bytes->data());
+    m.green = LoadLe32Unchecked(bytes->data() + 4);
+    m.blue = LoadLe32Unchecked(bytes->data() + 8);
+    if (count == 16) m.alpha = LoadLe32Unchecked(bytes->data() + 12);
+    return m;
+}
+
+// Where the colour table of a file of `bitCount` bits lies: biClrUsed entries,
+// or 2^bitCount when 0 (a core header's count comes from the gap before bfOffBits).
+ColourTable TableOf(const BmpHeaders& headers, std::uint32_t maskBytes, std::uint32_t bitCount) {
+    ColourTable t;
+    t.entrySize = headers.core ? 3 : 4;
+    t.offset = kFileHeaderSize + std::uint64_t{headers.headerSize} + maskBytes;
+    t.end = t.offset;
+    if (bitCount == 0 || bitCount > 8) return t;  // direct-colour pixels use no table
+    std::uint64_t declared = headers.infoHeader.biClrUsed != 0 ? headers.infoHeader.biClrUsed : (1ull << bitCount);
+    const std::uint32_t bfOffBits = headers.fileHeader.bfOffBits;
+    if (headers.core && bfOffBits > t.offset) declared = std::min<std::uint64_t>(declared, (bfOffBits - t.offset) / 3);
+    t.declared = declared;
+    // Limit: the table holds 256 entries; entries declared beyond them are skipped.
+    t.entries = static_cast<std::uint32_t>(std::min<std::uint64_t>(declared, 256));
+    t.end = t.offset + declared * t.entrySize;
+    return t;
+}
+
+// The compression rules: which decoder, or which refusal.
+Refusal ResolveCompression(const BmpHeaders& headers, const ChannelMasks& masks, BmpLayout& out) {
+    const std::uint32_t compression = headers.infoHeader.biCompression;
+    const std::uint16_t bits = out.bitCount;
+    if (headers.os2) {
+        if (compression == BI_BITFIELDS) return Refusal::Huffman;
+        if (compression == BI_JPEG) {  // OS/2 RLE24
+            if (bits != 24) return Refusal::CompressionDepth;
+            out.kind = DecodeKind::Rle24;
+            return Refusal::None;
+        }
+        if (compression > BI_JPEG) return Refusal::Compression;
+    }
+    switch (compression) {
+    case BI_RGB:
+        return Refusal::None;
+    case BI_RLE8:
+    case BI_RLE4:
+        if (bits == (compression == BI_RLE8 ? 8 : 4)) {
+            out.kind = compression == BI_RLE8 ? DecodeKind::Rle8 : DecodeKind::Rle4;
+            return Refusal::None;
+        }
+        // Compat: 1- and 24-bit files marked RLE are stored uncompressed.
+        return bits == 1 || bits == 24 ? Refusal::None : Refusal::CompressionDepth;
+    case BI_BITFIELDS:
+    case BI_ALPHABITFIELDS:
+        if (bits == 16 || bits == 32) {
+            if (!MasksAreValid(masks, bits)) return Refusal::Masks;
+            out.masks = masks;
+            out.format = bits == 16 ? PixelFormat::Masked16 : PixelFormat::Masked32;
+            return Refusal::None;
+        }
+        // Compat: other depths marked BI_BITFIELDS have no masks and are read as uncompressed.
+        return compression == BI_BITFIELDS ? Refusal::None : Refusal::CompressionDepth;
+    case BI_JPEG:
+        return Refusal::Jpeg;
+    case BI_PNG:
+        return Refusal::Png;
+    default:
+        return Refusal::Compression;
+    }
+}
+
+Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std::uint32_t maskBytes,
+                      BmpLayout& layout) {
+    const BITMAPINFOHEADER& info = headers.infoHeader;
+    const std::uint64_t fileLength = headers.fileLength;
+    BmpLayout out;
+    // The whole info header must lie inside the file, however long it says it is.
+    if (kFileHeaderSize + std::uint64_t{headers.headerSize} > fileLength) return Refusal::HeaderCut;
+    // A positive width and a nonzero height are needed for any pixel; a
+    // negative width (with either sign of height) cannot be decoded.
+    if (info.biWidth <= 0 || info.biHeight == 0) return Refusal::NoPixels;
+    out.width = static_cast<std::uint32_t>(info.biWidth);
+    out.height = Magnitude(info.biHeight);
+    out.topDown = info.biHeight < 0;
+    out.bitCount = info.biBitCount;
+    out.compression = info.biCompression;
+    out.maskBytes = maskBytes;
+
+    switch (out.bitCount) {
+    case 1: out.format = PixelFormat::Indexed1; break;
+    case 2: out.format = PixelFormat::Indexed2; break;
+    case 4: out.format = PixelFormat::Indexed4; break;
+    case 8: out.format = PixelFormat::Indexed8; break;
+    case 16: out.format = PixelFormat::Masked16; break;
+    case 24: out.format = PixelFormat::Bgr24; break;
+    case 32: out.format = PixelFormat::Bgrx32; break;
+    case 64: return Refusal::Pixels64;
+    default:
+        // A stream the decoders do not read says so before the bit count does.
+        if (!headers.os2 && (info.biCompression == BI_JPEG || info.biCompression == BI_PNG))
+            return info.biCompression == BI_JPEG ? Refusal::Jpeg : Refusal::Png;
+        return Refusal::BitCount;
+    }
+    if (const Refusal r = ResolveCompression(headers, masks, out); r != Refusal::None) return r;
+    if (!PixelBufferBytes(out.width, out.height)) return Refusal::TooLarge;
+    if (out.format == PixelFormat::Masked16 && out.masks.red == 0 && out.masks.green == 0 && out.masks.blue == 0)
+        out.masks = {0x7C00, 0x03E0, 0x001F, 0};  // the default 5-5-5
+    // Limit: RLE streams are stored bottom-up; a top-down RLE file is invalid.
+    if (out.topDown && out.kind != DecodeKind::Uncompressed) return Refusal::TopDownRle;
+
+    out.table = TableOf(headers, maskBytes, out.bitCount <= 8 ? out.bitCount : 0);
+    const ColourTable& table = out.table;
+    if (table.offset + std::uint64_t{table.entries} * table.entrySize > fileLength) return Refusal::TableCut;
+    const std::uint64_t bfOffBits = headers.fileHeader.bfOffBits;
+    out.pixelOffset = (bfOffBits >= table.end && bfOffBits < fileLength) ? bfOffBits : table.end;
+
+    if (out.kind == DecodeKind::Uncompressed) {
+        out.stride = RowStride(out.width, out.bitCount);
+        const std::uint64_t available = out.pixelOffset < fileLength ? fileLength - out.pixelOffset : 0;
+        // Compat: short 8-bit data needs at least one byte; short 16-, 24- and
+        // 32-bit data decode as if the missing bytes were zero. 1-, 2- and
+        // 4-bit data must be complete.
+        if (out.bitCount < 8 && available / out.stride < out.height) return Refusal::PixelsCut;
+        if (out.bitCount == 8 && available == 0) return Refusal::PixelsMissing;
+    }
+    layout = out;
+    return Refusal::None;
+}
+
 }  // namespace
 
-std::optional<BmpHeaders> ReadBmpHeaders(StreamReader& in) {
+const char* HeaderKindName(HeaderKind kind) {
+    switch (kind) {
+    case HeaderKind::Os2v1: return "OS/2 1.x";
+    case HeaderKind::Os2v2: return "OS/2 2.x";
+    case HeaderKind::Windows3: return "Windows 3.x";
+    case HeaderKind::V2: return "V2";
+    case HeaderKind::V3: return "V3";
+    case HeaderKind::V4: return "V4";
+    case HeaderKind::V5: return "V5";
+    case HeaderKind::OtherWindows: return "Windows";
+    }
+    return "Windows";
+}
+
+Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& h) {
+    h = BmpHeaders{};
+    h.fileLength = in.Length();
     const auto file = in.Take(kFileHeaderSize);
-    if (!file) return std::nullopt;
-    BmpHeaders h;
+    if (!file) return Refusal::HeaderCut;
     h.fileHeader = ParseFileHeader(file->first<kFileHeaderSize>());
-    if (h.fileHeader.bfType != kBmpMagic) return std::nullopt;
+    if (h.fileHeader.bfType != kBmpMagic) return Refusal::NotBmp;
 
     const auto sizeField = in.Take(4);
-    if (!sizeField) return std::nullopt;
+    if (!sizeField) return Refusal::HeaderCut;
     h.headerSize = LoadLe32Unchecked(sizeField->data());
     const std::size_t toRead = HeaderBytesToRead(h.headerSize);
     const auto rest = in.Take(toRead - 4);
-    if (!rest) return std::nullopt;
+    if (!rest) return Refusal::HeaderCut;
 
     std::uint8_t info[kV5HeaderSize] = {};
     StoreLe32(info, h.headerSize);
     std::copy(rest->begin(), rest->end(), info + 4);
+    h.kind = KindOf(h.headerSize);
     h.core = h.headerSize == kCoreHeaderSize;
-    h.os2 = IsOs2HeaderSize(h.headerSize);
+    h.os2 = h.kind == HeaderKind::Os2v1 || h.kind == HeaderKind::Os2v2;
     if (h.core) {
         h.infoHeader.biSize = h.headerSize;
         h.infoHeader.biWidth = LoadLe16Unchecked(info + 4);
@@ -65,31 +230,24 @@ std::optional<BmpHeaders> ReadBmpHeaders(StreamReader& in) {
         h.headerMasks.blue = LoadLe32Unchecked(info + 48);
         if (toRead >= 56) h.headerMasks.alpha = LoadLe32Unchecked(info + 52);
     }
+    if (toRead >= 108) h.colourSpace = LoadLe32Unchecked(info + 56);
     if (toRead >= kV5HeaderSize) {
-        h.colourSpace = LoadLe32Unchecked(info + 56);
         h.profileOffset = LoadLe32Unchecked(info + 112);
         h.profileSize = LoadLe32Unchecked(info + 116);
     }
-    if (h.headerSize > kV5HeaderSize) in.SkipTo(kFileHeaderSize + std::uint64_t{h.headerSize});
-    return h;
+    if (h.headerSize > kV5HeaderSize) in.Seek(kFileHeaderSize + std::uint64_t{h.headerSize});
+    return Refusal::None;
 }
 
-ChannelMasks ReadTrailingMasks(StreamReader& in, const BmpHeaders& headers, std::uint32_t* maskBytes) {
-    *maskBytes = 0;
-    const std::uint32_t compression = headers.infoHeader.biCompression;
-    const bool bitfields = !headers.os2 && (compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS);
-    // Headers of 52 bytes or more hold their masks themselves; only a 40-byte header is followed by them.
-    if (!bitfields || headers.headerSize >= 52) return headers.headerMasks;
-    const std::uint32_t count = compression == BI_ALPHABITFIELDS ? 16 : 12;
-    const auto bytes = in.Take(count);
-    if (!bytes) return {};
-    *maskBytes = count;
-    ChannelMasks m;
-    m.red = LoadLe32Unchecked(bytes->data());
-    m.green = LoadLe32Unchecked(bytes->data() + 4);
-    m.blue = LoadLe32Unchecked(bytes->data() + 8);
-    if (count == 16) m.alpha = LoadLe32Unchecked(bytes->data() + 12);
-    return m;
+Refusal ResolveBmpLayout(StreamReader& in, const BmpHeaders& headers, BmpLayout& layout) {
+    std::uint32_t maskBytes = 0;
+    const ChannelMasks masks = ReadMasks(in, headers, maskBytes);
+    return ResolveLayout(headers, masks, maskBytes, layout);
+}
+
+Refusal ReadBmpLayout(StreamReader& in, BmpHeaders& headers, BmpLayout& layout) {
+    if (const Refusal r = ReadBmpHeaders(in, headers); r != Refusal::None) return r;
+    return ResolveBmpLayout(in, headers, layout);
 }
 
 bool MasksAreValid(const ChannelMasks& m, std::uint32_t bitsPerPixel) {
@@ -101,116 +259,6 @@ bool MasksAreValid(const ChannelMasks& m, std::uint32_t bitsPerPixel) {
         seen |= mask;
     }
     return (m.red | m.green | m.blue) != 0;
-}
-
-ColourTable ColourTableOf(const BmpHeaders& headers, std::uint32_t maskBytes, std::uint32_t bitCount) {
-    ColourTable t;
-    t.entrySize = headers.core ? 3 : 4;
-    t.offset = kFileHeaderSize + std::uint64_t{headers.headerSize} + maskBytes;
-    t.end = t.offset;
-    if (bitCount == 0 || bitCount > 8) return t;  // direct-colour pixels use no table
-    std::uint64_t declared = headers.infoHeader.biClrUsed != 0 ? headers.infoHeader.biClrUsed : (1ull << bitCount);
-    // A core header has no colour count: the gap up to the pixels tells how many entries are stored.
-    const std::uint32_t bfOffBits = headers.fileHeader.bfOffBits;
-    if (headers.core && bfOffBits > t.offset) declared = std::min<std::uint64_t>(declared, (bfOffBits - t.offset) / 3);
-    // Limit: the table holds 256 entries; entries declared beyond them are skipped.
-    t.entries = static_cast<std::uint32_t>(std::min<std::uint64_t>(declared, 256));
-    t.end = t.offset + declared * t.entrySize;
-    return t;
-}
-
-std::optional<BmpLayout> ResolveLayout(const BmpHeaders& headers, ChannelMasks masks,
-                                       std::uint32_t maskBytes, std::uint64_t fileLength) {
-    const BITMAPINFOHEADER& info = headers.infoHeader;
-    BmpLayout out;
-    // The whole info header must lie inside the file, however long it says it is.
-    if (kFileHeaderSize + std::uint64_t{headers.headerSize} > fileLength) return std::nullopt;
-    // A positive width and a nonzero height are needed for any pixel; a
-    // negative width (with either sign of height) cannot be decoded.
-    if (info.biWidth <= 0 || info.biHeight == 0) return std::nullopt;
-    out.width = static_cast<std::uint32_t>(info.biWidth);
-    out.height = Magnitude(info.biHeight);
-    out.topDown = info.biHeight < 0;
-    out.bitCount = info.biBitCount;
-    if (!PixelBufferBytes(out.width, out.height)) return std::nullopt;
-
-    std::uint32_t compression = info.biCompression;
-    if (headers.os2 && compression == BI_BITFIELDS) return std::nullopt;  // Huffman 1-D is not supported
-    const bool rle24 = headers.os2 && compression == BI_JPEG;
-    if (compression == BI_ALPHABITFIELDS) compression = BI_BITFIELDS;
-
-    bool indexed = false;
-    switch (out.bitCount) {
-    case 1:
-    case 2:
-    case 4:
-    case 8:
-        indexed = true;
-        out.format = out.bitCount == 1   ? PixelFormat::Indexed1
-                     : out.bitCount == 2 ? PixelFormat::Indexed2
-                     : out.bitCount == 4 ? PixelFormat::Indexed4
-                                         : PixelFormat::Indexed8;
-        break;
-    case 16:
-        out.format = PixelFormat::Masked16;
-        break;
-    case 24:
-        out.format = PixelFormat::Bgr24;
-        break;
-    case 32:
-        out.format = PixelFormat::Bgrx32;
-        break;
-    default:
-        return std::nullopt;
-    }
-
-    if (rle24) {
-        if (out.bitCount != 24) return std::nullopt;
-        out.kind = DecodeKind::Rle24;
-    } else if (compression == BI_RLE8 || compression == BI_RLE4) {
-        const unsigned rleBits = compression == BI_RLE8 ? 8 : 4;
-        // Compat: 1- and 24-bit files marked RLE are stored uncompressed.
-        if (out.bitCount == rleBits) {
-            out.kind = compression == BI_RLE8 ? DecodeKind::Rle8 : DecodeKind::Rle4;
-        } else if (out.bitCount != 1 && out.bitCount != 24) {
-            return std::nullopt;
-        }
-    } else if (compression == BI_BITFIELDS) {
-        if (out.bitCount == 16 || out.bitCount == 32) {
-            if (!MasksAreValid(masks, out.bitCount)) return std::nullopt;
-            out.masks = masks;
-            out.format = out.bitCount == 16 ? PixelFormat::Masked16 : PixelFormat::Masked32;
-        }
-        // Compat: other depths marked BI_BITFIELDS are read as uncompressed.
-    } else if (compression != BI_RGB) {
-        return std::nullopt;  // JPEG, PNG and unknown compressions
-    }
-    if (out.format == PixelFormat::Masked16 && compression != BI_BITFIELDS) {
-        out.masks = {0x7C00, 0x03E0, 0x001F, 0};  // the default 5-5-5
-    }
-    // Limit: RLE streams are stored bottom-up; a top-down RLE file is invalid.
-    if (out.topDown && out.kind != DecodeKind::Uncompressed) return std::nullopt;
-
-    const ColourTable table = ColourTableOf(headers, maskBytes, indexed ? out.bitCount : 0);
-    out.paletteOffset = table.offset;
-    out.paletteEntries = table.entries;
-    out.paletteEntrySize = table.entrySize;
-    const std::uint64_t tableEnd = table.end;
-    if (table.offset + std::uint64_t{table.entries} * table.entrySize > fileLength)
-        return std::nullopt;  // a colour table cut short
-    const std::uint64_t bfOffBits = headers.fileHeader.bfOffBits;
-    out.pixelOffset = (bfOffBits >= tableEnd && bfOffBits < fileLength) ? bfOffBits : tableEnd;
-
-    if (out.kind == DecodeKind::Uncompressed) {
-        out.stride = RowStride(out.width, out.bitCount);
-        const std::uint64_t available = out.pixelOffset < fileLength ? fileLength - out.pixelOffset : 0;
-        // Compat: short 8-bit data needs at least one byte; short 16-, 24- and
-        // 32-bit data decode as if the missing bytes were zero. 1-, 2- and
-        // 4-bit data must be complete.
-        if (out.bitCount < 8 && available / out.stride < out.height) return std::nullopt;
-        if (out.bitCount == 8 && available == 0) return std::nullopt;
-    }
-    return out;
 }
 
 }  // namespace tessaly

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "bmp/read/colour_profile.h"
+#include "bmp/read/bmp_reader.h"
 #include "bmp/read/decode.h"
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/geometry.h"
@@ -64,7 +64,7 @@ void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand ex
             rows.Commit(y, x, n);
             x += n;
         }
-        in.SkipTo(rowStart + layout.stride);
+        in.Seek(rowStart + layout.stride);
     }
 }
 
@@ -100,48 +100,13 @@ void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTa
     }
 }
 
-// False when the file embeds a colour profile that its pixels cannot be shown
-// without. The profile is read through a second handle, since it usually
-// follows the pixels; an offset or size that does not fit the file means there
-// is no usable profile, and the pixels are taken as they are.
-bool ProfileAllowsPlainPixels(const char* path, const BmpHeaders& headers, std::uint64_t fileLength) {
-    if (headers.colourSpace != kProfileEmbedded) return true;
-    const std::uint64_t offset = kFileHeaderSize + std::uint64_t{headers.profileOffset};
-    const std::uint32_t size = headers.profileSize;
-    if (size == 0 || size > kMaxProfileBytes || offset + size > fileLength) return true;
-    File file;
-    if (!file.Open(path, kOpenRead)) return false;
-    std::vector<std::uint8_t> icc(size);
-    file.Skip(offset);
-    if (file.Read(icc.data(), icc.size()) != icc.size()) return true;
-    return ProfileLooksSrgb(icc);
-}
-
 }  // namespace
-
-std::optional<BmpLayout> ReadLayout(StreamReader& in, const BmpHeaders& headers) {
-    std::uint32_t maskBytes = 0;
-    const ChannelMasks masks = ReadTrailingMasks(in, headers, &maskBytes);
-    return ResolveLayout(headers, masks, maskBytes, in.Offset() + in.Remaining());
-}
-
-bool ReadPalette(StreamReader& in, const BmpLayout& layout, Palette& palette) {
-    palette.fill(RGBQUAD{0, 0, 0, 0});
-    in.SkipTo(layout.paletteOffset);
-    for (std::uint32_t i = 0; i < layout.paletteEntries; ++i) {
-        const auto entry = in.Take(layout.paletteEntrySize);
-        if (!entry) return false;
-        const std::uint8_t reserved = layout.paletteEntrySize == 4 ? (*entry)[3] : 0;
-        palette[i] = RGBQUAD{(*entry)[0], (*entry)[1], (*entry)[2], reserved};
-    }
-    return true;
-}
 
 namespace {
 
 template <class Rows>
 void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows) {
-    in.SkipTo(layout.pixelOffset);
+    in.Seek(layout.pixelOffset);
     if (layout.kind == DecodeKind::Uncompressed) return DecodeUncompressed(in, layout, table, rows);
     // The stream runs to the end of the file and is read piece by piece as commands need it.
     PixelSink<Rows> sink(rows, !layout.topDown);
@@ -155,7 +120,7 @@ void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& t
     DecodeInto(in, layout, table, rows);
 }
 
-void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, IndexRows& rows) {
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, GrayRows& rows) {
     DecodeInto(in, layout, table, rows);
 }
 
@@ -165,37 +130,42 @@ void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& ta
     DecodeInto(in, layout, table, resampler);
 }
 
-int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
+Refusal BmpCodec::LoadBmp(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
     // Limit: a target with no pixels, or one no 32-bit host could allocate, is refused.
-    if (width <= 0 || height <= 0 || !PixelBufferBytes(width, height)) return 0;
-    File file;
-    if (!file.Open(path, kOpenRead)) return 0;
-    StreamReader in(file, scratch);
-    const auto headers = ReadBmpHeaders(in);
-    if (!headers) return 0;
-    // The codec keeps the headers of the last file read, refused or not.
-    fileHeader = headers->fileHeader;
-    infoHeader = headers->infoHeader;
-    const auto resolved = ReadLayout(in, *headers);
-    if (!resolved || !ReadPalette(in, *resolved, palette)) return 0;
-    if (!ProfileAllowsPlainPixels(path, *headers, file.GetLength())) return 0;
-    const BmpLayout& layout = *resolved;
-    const PixelTable table = MakePixelTable(palette);
+    if (width <= 0 || height <= 0 || !PixelBufferBytes(width, height)) return Refusal::NoTarget;
+    BmpReader reader(path, scratch);
+    return LoadFrom(reader, pixels, width, height);
+}
 
+Refusal BmpCodec::LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0 || !PixelBufferBytes(width, height)) return Refusal::NoTarget;
+    // The codec keeps the headers of the last file read, refused or not.
+    if (reader.HeadersRead()) {
+        fileHeader = reader.Headers().fileHeader;
+        infoHeader = reader.Headers().infoHeader;
+    }
+    if (reader.Reason() != Refusal::None) return reader.Reason();
+    palette = reader.Colours();
+    const BmpLayout& layout = reader.Layout();
+    const PixelTable table = MakePixelTable(palette);
     const ImageView host{static_cast<std::uint32_t*>(pixels), static_cast<std::size_t>(width),
                          static_cast<std::size_t>(height)};
     if (layout.width == host.width && layout.height == host.height) {
-        DecodePixels(in, layout, table, host);
-        return 1;
+        DecodePixels(reader.Stream(), layout, table, host);
+        return Refusal::None;
     }
     const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
     const std::uint64_t targetPixels = std::uint64_t{host.width} * host.height;
-    if (sourcePixels > std::max({kAlwaysScaledPixels, kMaxPixelsPerFileByte * file.GetLength(), targetPixels}))
-        return 0;
+    if (sourcePixels > std::max({kAlwaysScaledPixels, kMaxPixelsPerFileByte * reader.Stream().Length(), targetPixels}))
+        return Refusal::ScaledTooLarge;
     const auto working = RowResampler::WorkingBytes(layout.width, layout.height, host.width, host.height);
-    if (!working || *working > kMaxResampleBytes || !AsSize(*working)) return 0;
-    ScalePixels(in, layout, table, host);
-    return 1;
+    if (!working || *working > kMaxResampleBytes || !AsSize(*working)) return Refusal::ScaleMemory;
+    ScalePixels(reader.Stream(), layout, table, host);
+    return Refusal::None;
+}
+
+int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
+    return LoadBmp(path, pixels, width, height) == Refusal::None ? 1 : 0;
 }
 
 }  // namespace tessaly

@@ -8,7 +8,7 @@
 //   Fill(y, x, n, px)      pixels x .. x + n - 1 of row y are px (within the row);
 //   FillRows(top, n, px)   rows top .. top + n - 1 are all px (the next n to arrive).
 // ImageRows writes straight into an image; RowResampler (resample.h) scales
-// the rows as they come; IndexRows keeps one byte per pixel.
+// the rows as they come; GrayRows keeps one byte per pixel.
 //
 // PixelSink writes a stored-order stream of pixels through a row target:
 // element p is stored row p / width, which lands top row first whichever
@@ -45,11 +45,11 @@ private:
     ImageView image_;
 };
 
-// Keeps the low byte of each decoded pixel: with a table whose entry i is i,
-// the palette indices, one byte per pixel in rows of `stride` bytes.
-class IndexRows {
+// Keeps the blue byte of each decoded pixel, one byte per pixel in rows of
+// `stride` bytes: for a gray file, each pixel's gray level.
+class GrayRows {
 public:
-    IndexRows(std::size_t width, std::size_t height, std::span<std::uint8_t> out, std::size_t stride)
+    GrayRows(std::size_t width, std::size_t height, std::span<std::uint8_t> out, std::size_t stride)
         : width_(width), height_(height), stride_(stride), out_(out), piece_(std::min<std::size_t>(width, kPiece)) {}
     [[nodiscard]] std::size_t Width() const { return width_; }
     [[nodiscard]] std::size_t Height() const { return height_; }
@@ -68,7 +68,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kPiece = 4096;
+    static constexpr std::size_t kPiece = 4096;  // a multiple of 8 pixels
     std::size_t width_, height_, stride_;
     std::span<std::uint8_t> out_;
     std::vector<std::uint32_t> piece_;

@@ -12,9 +12,9 @@ int BmpCodec::ProbeBmpFile(const char* path, ImageInfo& info) const {
     if (!file.Open(path, kOpenRead)) return 0;
     std::array<std::uint8_t, 256> headerBuffer;  // holds the largest header read at once
     StreamReader in(file, headerBuffer);
-    const auto headers = ReadBmpHeaders(in);
-    if (!headers) return 0;
-    const BITMAPINFOHEADER& h = headers->infoHeader;
+    BmpHeaders headers;
+    if (ReadBmpHeaders(in, headers) != Refusal::None) return 0;
+    const BITMAPINFOHEADER& h = headers.infoHeader;
     info.x = 0;
     info.y = 0;
     info.width = h.biWidth;

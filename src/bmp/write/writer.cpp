@@ -130,9 +130,8 @@ int BmpCodec::SaveBmp(const char* path, ImageInfo info, const void* pixels) {
         if (!plan) return 0;
     }
 
-    if (GetStatus(path).attribute & kAttributeReadOnly) return 0;
     ReplacingFile file;
-    if (!file.Begin(path)) return 0;
+    if (!file.Begin(path, plan->fileSize)) return 0;
     BandWriter out(file, scratch);
     if (!out.Put(PackHeaders(*plan))) return 0;
     if (row.table == TableSource::Learned && !out.Put(indexer.Palette())) return 0;

@@ -95,11 +95,16 @@ bool CarryOver(std::intptr_t, std::intptr_t) { return true; }
 
 void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
-// The path of the file an open handle reaches, links followed; "" when the system cannot say.
+// The path of the file an open handle reaches, links followed, in its
+// ordinary form (C:\dir\name, \\server\share\name, without the \\?\ prefix); "" when
+// the system cannot say.
 std::string FinalPathOf(HANDLE h) {
     char buffer[MAX_PATH + 8];
     const DWORD n = GetFinalPathNameByHandleA(h, buffer, sizeof buffer, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return n == 0 || n >= sizeof buffer ? std::string() : std::string(buffer, n);
+    if (n == 0 || n >= sizeof buffer) return {};
+    const std::string path(buffer, n);
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + path.substr(8);
+    return path.rfind("\\\\?\\", 0) == 0 ? path.substr(4) : path;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // POSIX and Win32 implementations of the file service. Paths are passed to the
 // system unchanged (narrow strings; the ANSI code page on Windows).
-#ifndef _WIN32
+#if !defined(_WIN32) && !defined(_FILE_OFFSET_BITS)
 #define _FILE_OFFSET_BITS 64  // 64-bit offsets on 32-bit Linux too: a BMP file may pass 2 GiB
 #endif
 

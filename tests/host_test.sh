@@ -47,6 +47,16 @@ for form in "32" "24" "8" "8 --rle"; do
     check "load $form" 0 "$host" load "$out" -o "$work/c.raw"
     [ "$(stat -c %s "$work/c.raw")" = 24 ] || { echo "FAIL raw size for $form"; failures=$((failures + 1)); }
 done
+# A save the plug-in refused is reported (a file with no write permission bit
+# is read-only even for root); a pipe receives the file itself.
+cp "$work/g.bmp" "$work/ro.bmp"
+chmod 444 "$work/ro.bmp"
+{ printf 'P5\n8 8\n255\n'; head -c 64 /dev/zero; } >"$work/g8.pgm"
+check "savegray over a read-only file" 1 "$host" savegray "$work/g8.pgm" "$work/ro.bmp"
+check "convert over a read-only file" 1 "$host" convert "$work/g.bmp" "$work/ro.bmp" --bits 24
+cmp -s "$work/g.bmp" "$work/ro.bmp" || { echo "FAIL read-only file changed"; failures=$((failures + 1)); }
+"$host" convert "$work/g.bmp" /dev/stdout --bits 24 | cmp -s - "$work/c24.bmp" ||
+    { echo "FAIL convert to a pipe"; failures=$((failures + 1)); }
 check "scaled load" 0 "$host" load "$work/g.bmp" -o "$work/s.png" --size 7x5
 check "bad size" 2 "$host" load "$work/g.bmp" -o "$work/s.png" --size 0x5
 

@@ -52,11 +52,15 @@ struct BmpCodec {
     // The same from a file already opened (or bytes in memory).
     [[nodiscard]] Refusal LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, std::int32_t height);
 
-    // Writes `pixels` as a BMP file of info.bitCount bits (8, 24 or 32). The
-    // destination is replaced only when the whole file was written; on failure
-    // it is left exactly as it was.
+    // Writes `pixels` (width x height, top row first) as a BMP file of
+    // info.bitCount bits (8, 24 or 32; RLE8 for 8 bits with compression 1), or
+    // as a gray file when info.gray is 1. Refused before anything on disk is
+    // touched: other bit counts, a side below 1, a file over 4 GiB or over the
+    // process's limits. The destination is replaced as ReplacingFile
+    // (shell/file.h) describes: only once the whole file was written, and on
+    // failure left exactly as it was.
     [[nodiscard]] int SaveBmp(const char* path, ImageInfo info, const void* pixels);
-    // Writes one byte per pixel as an 8-bit file with the gray ramp.
+    // Writes one byte per pixel as an 8-bit file with the gray ramp, as SaveBmp does.
     [[nodiscard]] int SaveGrayBmp(const char* path, const void* pixels, std::int32_t width,
                                   std::int32_t height);
 

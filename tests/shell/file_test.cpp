@@ -1,8 +1,14 @@
-// The file service: reads report short counts, a replacing write puts its
-// file in place only on Commit, and memory files hand over what was written.
+// The file service: reads report short counts, a save puts exactly its
+// planned bytes in place only on Commit (the destinations themselves are a
+// table in tests/bmp/write/writer_test.cpp), and memory files hand over what
+// was written.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "bmp/read/byte_reader.h"
 #include "shell/file.h"
@@ -60,36 +66,54 @@ TEST(StreamReader, TakeIsAllOrNothingAndPaddingIsZero) {
     EXPECT_THROW((void)failing.Take(2), FileError);
 }
 
-TEST(ReplacingFile, CommitReplacesAndDestructionDiscards) {
+TEST(ReplacingFile, CommitsExactlyThePlannedBytesAndNothingElse) {
     TempDir dir;
     const std::string path = dir.Write("dest", Bytes{9, 9});
     {
         ReplacingFile w;
-        ASSERT_TRUE(w.Begin(path.c_str()));
+        ASSERT_TRUE(w.Begin(path.c_str(), 3));
         ASSERT_TRUE(w.Write(Bytes{1, 2, 3}));
-        EXPECT_EQ(dir.FileCount(), 2u);
     }  // never committed
+    ReplacingFile shortOfPlan, pastPlan;
+    ASSERT_TRUE(shortOfPlan.Begin(path.c_str(), 3));
+    ASSERT_TRUE(shortOfPlan.Write(Bytes{1, 2}));
+    EXPECT_FALSE(shortOfPlan.Commit());
+    ASSERT_TRUE(pastPlan.Begin(path.c_str(), 3));
+    EXPECT_FALSE(pastPlan.Write(Bytes{1, 2, 3, 4}));
+    EXPECT_FALSE(pastPlan.Commit());
     EXPECT_EQ(ReadFile(path), (Bytes{9, 9}));
     EXPECT_EQ(dir.FileCount(), 1u);
     ReplacingFile w;
-    ASSERT_TRUE(w.Begin(path.c_str()));
+    ASSERT_TRUE(w.Begin(path.c_str(), 3));
     ASSERT_TRUE(w.Write(Bytes{1, 2, 3}));
     ASSERT_TRUE(w.Commit());
     EXPECT_EQ(ReadFile(path), (Bytes{1, 2, 3}));
     EXPECT_EQ(dir.FileCount(), 1u);
-    ReplacingFile nowhere;
-    EXPECT_FALSE(nowhere.Begin(dir.Path("no/such/dest").c_str()));
 }
 
-TEST(FileStatus, ReadOnlyMeansNoWriteBitForAnyone) {
+// A file with two names is rewritten in place. When the rewrite fails part-way
+// (here the file-size limit drops below the new size after Begin), the old
+// bytes go back under both names.
+TEST(ReplacingFile, AFailedRewriteInPlacePutsTheOldBytesBack) {
     TempDir dir;
-    const std::string path = dir.Write("f", Bytes{1});
-    EXPECT_EQ(GetStatus(path.c_str()).attribute & kAttributeReadOnly, 0u);
-    chmod(path.c_str(), 0444);
-    EXPECT_NE(GetStatus(path.c_str()).attribute & kAttributeReadOnly, 0u);
-    chmod(path.c_str(), 0400 | 0020);  // one group write bit is enough to count as writable
-    EXPECT_EQ(GetStatus(path.c_str()).attribute & kAttributeReadOnly, 0u);
-    EXPECT_FALSE(GetStatus(dir.Path("missing").c_str()).exists);
+    const Bytes old(100, 7), next(10000, 1);
+    const std::string path = dir.Write("dest", old), other = dir.Path("other");
+    ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        ReplacingFile w;
+        if (!w.Begin(path.c_str(), next.size()) || !w.Write(next)) _exit(2);
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(w.Commit() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(ReadFile(other), old);
+    EXPECT_EQ(dir.FileCount(), 2u);
 }
 
 TEST(MemFile, DetachHandsOverEverythingWritten) {

@@ -54,8 +54,22 @@ both loadgray gray.bmp -o gray-back.pgm
 both info missing.bmp
 both load ../in/gray.pgm -o junk.raw
 
+# Saves over what exists: a file (replaced), a file with two names and a
+# symbolic link (both must stay), a read-only file and a folder (refused).
+for side in linux windows; do
+    (cd "$work/$side" && cp ../in/card-8bit.bmp replaced.bmp && cp ../in/card-8bit.bmp linked.bmp &&
+        ln linked.bmp linked-too.bmp && cp ../in/card-8bit.bmp target.bmp && ln -s target.bmp symlink.bmp &&
+        cp ../in/card-8bit.bmp read-only.bmp && chmod 444 read-only.bmp && mkdir folder.bmp)
+done
+for dest in replaced linked symlink read-only folder; do both convert ../in/card-24bit.bmp $dest.bmp --bits 24; done
+both savegray ../in/gray.pgm read-only.bmp
+if [ ! -L "$work/windows/symlink.bmp" ] || [ "$(stat -c %h "$work/windows/linked.bmp")" != 2 ]; then
+    echo "DIFFERENT links: the Windows build broke a link"; failures=$((failures + 1))
+fi
+
 # Every file either build wrote must exist in the other, byte for byte.
 for f in "$work"/linux/* "$work"/windows/*; do
+    [ -d "$f" ] && continue
     name=$(basename "$f")
     if ! cmp -s "$work/linux/$name" "$work/windows/$name"; then
         echo "DIFFERENT file: $name"; failures=$((failures + 1))

@@ -1,10 +1,11 @@
-// Kernels of the writing side: header packing, row packing, the palette
-// indexer and the RLE8 encoder. No file access; nothing here allocates except
-// the encoder's output stream, which it hands over by value.
+// Kernels of the writing side: the save plan, header packing, row packing,
+// the palette indexer and the RLE8 encoder. No file access; nothing here
+// allocates except the encoder's line buffers.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -16,11 +17,47 @@ inline constexpr std::size_t kHeadersSize = 54;               // file header + 4
 inline constexpr std::size_t kPaletteBytes = 1024;            // 256 RGBQUAD entries
 inline constexpr std::uint32_t kIndexedPixelOffset = 1078;    // 54 + 1024
 
-// Both headers of a file the writer makes: biSize 40, biPlanes 1, the
-// resolution, colour-count and image-size fields 0.
-std::array<std::uint8_t, kHeadersSize> PackHeaders(std::uint32_t fileSize, std::uint32_t pixelOffset,
-                                                   std::int32_t width, std::int32_t height,
-                                                   std::uint16_t bitCount, std::uint32_t compression);
+// The five forms a save can take.
+enum class SaveFormat : std::uint8_t { Bgra32, Bgr24, Indexed8, Rle8, Gray8 };
+
+// Where an 8-bit form's colour table comes from.
+enum class TableSource : std::uint8_t { None, Learned, GrayRamp };
+
+// What one form stores; every size of a file follows from its row.
+struct SaveFormatRow {
+    std::uint16_t bitCount;     // biBitCount
+    std::uint32_t compression;  // biCompression
+    std::size_t sourceBytes;    // bytes of one host pixel
+    std::size_t storedBytes;    // bytes of one stored pixel in an uncompressed row
+    TableSource table;          // 256 entries after the headers, or none
+};
+const SaveFormatRow& FormatRow(SaveFormat format);
+
+// The form a request asks for: the gray form for a gray save, else by bit
+// count (32, 24, 8), with BI_RLE8 for an 8-bit request of compression 1 (other
+// compression values write uncompressed rows). nullopt for any other bit count.
+std::optional<SaveFormat> ChooseSaveFormat(bool gray, std::uint8_t bitCount, std::uint32_t compression);
+
+// Every size of one save, known before the file system is touched.
+struct SavePlan {
+    SaveFormat format;
+    std::int32_t width, height;  // both positive
+    std::size_t pixels;          // width x height: host pixels read
+    std::size_t stride;          // bytes of one stored row, padded to 4 (uncompressed forms)
+    std::uint32_t pixelOffset;   // bfOffBits
+    std::uint64_t fileSize;      // the whole file, exactly
+};
+
+// The plan of a save of `format` at width x height. `encodedBytes` is the
+// length of the pixel data for Rle8 (the encoder's count; ignored otherwise).
+// nullopt when a side is zero or negative (no loadable file has one), the host
+// buffer cannot be indexed, or the file would pass the 32-bit bfSize.
+std::optional<SavePlan> PlanSave(SaveFormat format, std::int32_t width, std::int32_t height,
+                                 std::uint64_t encodedBytes = 0);
+
+// Both headers of the planned file: biSize 40, biPlanes 1, the resolution,
+// colour-count and image-size fields 0.
+std::array<std::uint8_t, kHeadersSize> PackHeaders(const SavePlan& plan);
 
 // One 24-bit row (B, G, R per pixel) from 32-bit pixels; dst holds 3 * src.size() bytes.
 void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);

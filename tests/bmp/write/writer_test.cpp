@@ -1,13 +1,23 @@
-// The writer: exact bytes of small files, round trips through our reader, and
-// saves that fail without touching what they would have replaced.
+// The writer: exact bytes of small files, round trips through our reader,
+// requests refused before anything is touched, and one table of destinations
+// (links, permissions, owners, special files, limits, a kill mid-save).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -53,8 +63,6 @@ TEST_F(WriterTest, GraySaveOfThreeByTwo) {
     for (std::uint32_t i = 0; i < 256; ++i) ASSERT_EQ(Get32(f, 54 + 4 * i), i * 0x010101u);
     // Bottom row first: the buffer's second row, then a pad byte.
     EXPECT_EQ(Bytes(f.begin() + 1078, f.end()), (Bytes{4, 5, 6, 0, 1, 2, 3, 0}));
-    ASSERT_EQ(codec_->SaveGrayBmp(path.c_str(), gray, 3, 0), 1);
-    EXPECT_EQ(ReadFile(path).size(), 1078u);
 }
 
 TEST_F(WriterTest, Rgb24AndRgb32Layouts) {
@@ -138,20 +146,6 @@ TEST_F(WriterTest, EightBitSavesLoadBackToTheIndexersColours) {
     }
 }
 
-// Runs `body` in a child process with writes limited to `limit` bytes; its exit status.
-int InChildWithFileLimit(rlim_t limit, const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit r{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &r);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
-}
-
 TEST_F(WriterTest, FailedSavesLeaveTheDestinationAsItWas) {
     const std::string path = dir_.Path("keep.bmp");
     const Bytes original = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
@@ -170,29 +164,222 @@ TEST_F(WriterTest, FailedSavesLeaveTheDestinationAsItWas) {
     EXPECT_EQ(Save(path, 64, -1, 32, 0, px.data()), 0);
     EXPECT_EQ(codec_->SaveGrayBmp(path.c_str(), px.data(), 4, -1), 0);
     expectUnchanged("negative size");
+    // A side of zero makes no loadable file.
+    for (const auto& [w, h] : {std::pair{0, 5}, {5, 0}, {0, 0}}) {
+        EXPECT_EQ(Save(path, w, h, 24, 0, px.data()), 0) << w << "x" << h;
+        EXPECT_EQ(Save(path, w, h, 8, 1, px.data()), 0) << w << "x" << h;
+        EXPECT_EQ(codec_->SaveGrayBmp(path.c_str(), px.data(), w, h), 0) << w << "x" << h;
+    }
+    expectUnchanged("zero size");
     // bfSize cannot describe a file over 4 GiB: refused before anything is read or written.
     EXPECT_EQ(Save(path, 40000, 30000, 32, 0, px.data()), 0);
     expectUnchanged("file too large");
+}
 
-    // Writes that fail part-way: the save reports failure, and nothing is replaced.
-    const int child = InChildWithFileLimit(4096, [&] { return Save(path, 64, 64, 24, 0, px.data()) == 0 ? 0 : 1; });
-    EXPECT_EQ(child, 0);
-    expectUnchanged("write failure");
+// What a folder holds, one entry per name in name order, "; " between them:
+// "name -> target" for a symbolic link, "name/" for a folder, "name |" for a
+// FIFO; for a file its mode, owner, content ("old", "new", or its size), its
+// link count when not 1 and the names of its user extended attributes.
+std::string Listing(const std::string& folder, const Bytes& oldBytes, const Bytes& newBytes) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::string& name : names) {
+        const std::string path = folder + "/" + name;
+        struct stat st {};
+        lstat(path.c_str(), &st);
+        std::string line = name;
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = readlink(path.c_str(), target, sizeof target);
+            line += " -> " + std::string(target, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        } else if (S_ISDIR(st.st_mode)) {
+            line += "/";
+        } else if (S_ISFIFO(st.st_mode)) {
+            line += " |";
+        } else {
+            char mode[16];
+            std::snprintf(mode, sizeof mode, " %o ", st.st_mode & 07777);
+            const passwd* owner = getpwuid(st.st_uid);
+            const Bytes content = ReadFile(path);
+            line += mode + std::string(owner ? owner->pw_name : std::to_string(st.st_uid)) +
+                    (content == newBytes ? " new" : content == oldBytes ? " old" : " " + std::to_string(content.size()));
+            if (st.st_nlink != 1) line += " " + std::to_string(st.st_nlink) + " links";
+            char attributes[1024];
+            const ssize_t n = llistxattr(path.c_str(), attributes, sizeof attributes);
+            for (ssize_t at = 0; at < n; at += static_cast<ssize_t>(std::strlen(attributes + at)) + 1)
+                if (std::strncmp(attributes + at, "user.", 5) == 0) line += " [" + std::string(attributes + at) + "]";
+        }
+        out += (out.empty() ? "" : "; ") + line;
+    }
+    return out;
+}
 
-    // A read-only destination (no write bit for anyone) is refused, even for root.
-    chmod(path.c_str(), 0444);
-    EXPECT_EQ(Save(path, 64, 64, 24, 0, px.data()), 0);
-    expectUnchanged("read-only destination");
-    chmod(path.c_str(), 0644);
+enum class Saver { Root, Nobody };                               // who saves
+enum class Ending { Plain, FileSizeLimit, KilledMidway };        // what else happens to the saving process
 
-    // A folder that does not exist: nothing is created.
-    EXPECT_EQ(Save(dir_.Path("no/such/folder.bmp"), 4, 4, 24, 0, px.data()), 0);
-    expectUnchanged("missing folder");
+int gStuckSignal = -1;  // the killed row's child tells the test here that it is stuck mid-save
+void StopMidSave(int) {
+    const char c = 's';
+    (void)!write(gStuckSignal, &c, 1);
+    for (;;) pause();
+}
 
-    // Success replaces the file.
-    ASSERT_EQ(Save(path, 64, 64, 24, 0, px.data()), 1);
-    EXPECT_EQ(ReadFile(path).size(), 54u + 64 * 192);
-    EXPECT_EQ(dir_.FileCount(), 1u);
+// One destination of a save, as a row: what its folder holds before, who
+// saves and how the save ends, the save's answer (-1: killed) and what the
+// folder holds afterwards.
+struct DestinationRow {
+    std::string what;
+    std::string name;  // the destination, in the row's own folder
+    mode_t folderMode;
+    std::function<pid_t(const std::string& folder)> make;  // a process to wait for, or 0
+    Saver saver;
+    Ending ending;
+    int result;
+    std::string after;
+};
+
+// Saves over every kind of destination, each in a child process: as root and
+// as an unprivileged user, under a file-size limit, and killed mid-save.
+TEST_F(WriterTest, EveryDestinationEndsAsItsRowSays) {
+    const bool root = geteuid() == 0;
+    const passwd* nobodyEntry = getpwnam("nobody");
+    const uid_t nobody = nobodyEntry ? nobodyEntry->pw_uid : 0;
+    const gid_t nogroup = nobodyEntry ? nobodyEntry->pw_gid : 0;
+    const mode_t umaskBefore = umask(022);
+    chmod(dir_.Path("").c_str(), 0755);
+
+    std::vector<std::uint32_t> px(64 * 64);
+    for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint32_t>(i * 0x9E3779B9u);
+    ASSERT_EQ(Save(dir_.Path("reference.bmp"), 64, 64, 24, 0, px.data()), 1);
+    const Bytes fresh = ReadFile(dir_.Path("reference.bmp"));
+    const Bytes old = {'o', 'l', 'd'};
+    // The killed save's host buffer: 2048 x 2048 pixels whose top quarter
+    // cannot be read, so the save (bottom row first) stops three quarters through.
+    const std::size_t bigBytes = std::size_t{2048} * 2048 * 4;
+    void* big = mmap(nullptr, bigBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(big, MAP_FAILED);
+    ASSERT_EQ(mprotect(big, bigBytes / 4, PROT_NONE), 0);
+
+    auto file = [&](const std::string& folder, const std::string& name, mode_t mode, uid_t owner = 0) {
+        const std::string path = folder + "/" + name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(old.data()), 3);
+        chmod(path.c_str(), mode);
+        if (chown(path.c_str(), owner, owner == 0 ? 0 : nogroup) != 0) ADD_FAILURE() << "chown " << path;
+        return pid_t{0};
+    };
+    auto nothing = [](const std::string&) { return pid_t{0}; };
+    const std::string longName = std::string(251, 'n') + ".bmp";
+    const std::vector<DestinationRow> rows = {
+        {"new file", "d.bmp", 0755, nothing, Saver::Root, Ending::Plain, 1, "d.bmp 644 root new"},
+        {"mode 0600 and an extended attribute", "d.bmp", 0755,
+         [&](const std::string& f) {
+             file(f, "d.bmp", 0600);
+             if (setxattr((f + "/d.bmp").c_str(), "user.tag", "x", 1, 0) != 0) ADD_FAILURE() << "no user xattrs here";
+             return pid_t{0};
+         },
+         Saver::Root, Ending::Plain, 1, "d.bmp 600 root new [user.tag]"},
+        {"mode 0640, another user's", "d.bmp", 0755, [&](const std::string& f) { return file(f, "d.bmp", 0640, nobody); },
+         Saver::Root, Ending::Plain, 1, "d.bmp 640 nobody new"},
+        {"symbolic link", "d.bmp", 0755,
+         [&](const std::string& f) {
+             symlink("t.bmp", (f + "/d.bmp").c_str());
+             return file(f, "t.bmp", 0600);
+         },
+         Saver::Root, Ending::Plain, 1, "d.bmp -> t.bmp; t.bmp 600 root new"},
+        {"dangling symbolic link", "d.bmp", 0755,
+         [&](const std::string& f) { return pid_t{symlink("t.bmp", (f + "/d.bmp").c_str())}; }, Saver::Root,
+         Ending::Plain, 1, "d.bmp -> t.bmp; t.bmp 644 root new"},
+        {"hard link", "d.bmp", 0755,
+         [&](const std::string& f) {
+             file(f, "d.bmp", 0644);
+             return pid_t{link((f + "/d.bmp").c_str(), (f + "/h.bmp").c_str())};
+         },
+         Saver::Root, Ending::Plain, 1, "d.bmp 644 root new 2 links; h.bmp 644 root new 2 links"},
+        {"another user's file in a world-writable folder without the sticky bit", "d.bmp", 0777,
+         [&](const std::string& f) { return file(f, "d.bmp", 0644); }, Saver::Nobody, Ending::Plain, 0,
+         "d.bmp 644 root old"},
+        {"another user's file the saver may write, in a world-writable folder", "d.bmp", 0777,
+         [&](const std::string& f) { return file(f, "d.bmp", 0666); }, Saver::Nobody, Ending::Plain, 1,
+         "d.bmp 666 root new"},
+        {"another user's file the saver may write, in a folder it may not", "d.bmp", 0755,
+         [&](const std::string& f) { return file(f, "d.bmp", 0666); }, Saver::Nobody, Ending::Plain, 1,
+         "d.bmp 666 root new"},
+        {"no write permission bit for anyone", "d.bmp", 0755, [&](const std::string& f) { return file(f, "d.bmp", 0444); },
+         Saver::Root, Ending::Plain, 0, "d.bmp 444 root old"},
+        {"FIFO with a reader", "d.bmp", 0755,
+         [&](const std::string& f) {
+             mkfifo((f + "/d.bmp").c_str(), 0644);
+             const pid_t reader = fork();
+             if (reader == 0) {
+                 std::ifstream in(f + "/d.bmp", std::ios::binary);
+                 std::ofstream(f + "/read.bmp", std::ios::binary) << in.rdbuf();
+                 _exit(0);
+             }
+             return reader;
+         },
+         Saver::Root, Ending::Plain, 1, "d.bmp |; read.bmp 644 root new"},
+        {"directory", "d.bmp", 0755, [](const std::string& f) { return pid_t{mkdir((f + "/d.bmp").c_str(), 0755)}; },
+         Saver::Root, Ending::Plain, 0, "d.bmp/"},
+        {"255-byte name", longName, 0755, [&](const std::string& f) { return file(f, longName, 0644); }, Saver::Root,
+         Ending::Plain, 1, longName + " 644 root new"},
+        {"file-size limit below the file's size", "d.bmp", 0755, [&](const std::string& f) { return file(f, "d.bmp", 0644); },
+         Saver::Root, Ending::FileSizeLimit, 0, "d.bmp 644 root old"},
+        {"killed in the middle of a large save", "d.bmp", 0755,
+         [&](const std::string& f) { return file(f, "d.bmp", 0644); }, Saver::Root, Ending::KilledMidway, -1,
+         "d.bmp 644 root old"},
+        {"missing folder", "no/d.bmp", 0755, nothing, Saver::Root, Ending::Plain, 0, ""},
+    };
+
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const DestinationRow& row = rows[i];
+        SCOPED_TRACE(row.what);
+        if (!root || !nobodyEntry) {
+            std::printf("skipped (needs root and a 'nobody' user): %s\n", row.what.c_str());
+            continue;
+        }
+        const std::string folder = dir_.Path(std::to_string(i));
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+        chmod(folder.c_str(), row.folderMode);
+        const pid_t helper = row.make(folder);
+        const std::string path = folder + "/" + row.name;
+
+        int stuck[2];
+        ASSERT_EQ(pipe(stuck), 0);
+        const pid_t saver = fork();
+        if (saver == 0) {
+            close(stuck[0]);
+            if (row.saver == Saver::Nobody && (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(nobody) != 0))
+                _exit(3);
+            if (row.ending == Ending::FileSizeLimit) {
+                rlimit limit{4096, 4096};  // SIGXFSZ keeps its default action: raising it kills the child
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (row.ending != Ending::KilledMidway) _exit(Save(path, 64, 64, 24, 0, px.data()));
+            gStuckSignal = stuck[1];
+            signal(SIGSEGV, StopMidSave);
+            _exit(Save(path, 2048, 2048, 32, 0, big));
+        }
+        close(stuck[1]);
+        char c = 0;
+        if (row.ending == Ending::KilledMidway && read(stuck[0], &c, 1) == 1) kill(saver, SIGKILL);
+        close(stuck[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(saver, &status, 0), saver);
+        if (helper > 0) {
+            // A reader still waiting for a writer is let go (it then reads nothing).
+            const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) close(fd);
+            waitpid(helper, nullptr, 0);
+        }
+        const int result = WIFEXITED(status) ? WEXITSTATUS(status)
+                           : WTERMSIG(status) == SIGKILL ? -1 : 100 + WTERMSIG(status);
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(Listing(folder, old, fresh), row.after);
+    }
+    munmap(big, bigBytes);
+    umask(umaskBefore);
 }
 
 }  // namespace

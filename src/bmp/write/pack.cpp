@@ -1,0 +1,76 @@
+// The file-free packers of the writer: both headers from a plan, 24-bit rows
+// from 32-bit pixels (SSSE3 where the CPU has it) and the gray ramp. They
+// trust the spans they are given.
+#include "bmp/write/encode.h"
+#include "shell/cpu.h"
+
+namespace tessaly {
+
+std::array<std::uint8_t, kHeadersSize> PackHeaders(const SavePlan& plan) {
+    const SaveFormatRow& row = FormatRow(plan.format);
+    std::array<std::uint8_t, kHeadersSize> h{};
+    StoreLe16(&h[0], kBmpMagic);
+    StoreLe32(&h[2], static_cast<std::uint32_t>(plan.fileSize));  // the plan keeps it within 32 bits
+    StoreLe32(&h[10], plan.pixelOffset);
+    StoreLe32(&h[14], kInfoHeaderSize);
+    StoreLe32(&h[18], static_cast<std::uint32_t>(plan.width));
+    StoreLe32(&h[22], static_cast<std::uint32_t>(plan.height));
+    StoreLe16(&h[26], 1);
+    StoreLe16(&h[28], row.bitCount);
+    StoreLe32(&h[30], row.compression);
+    return h;
+}
+
+#if defined(TESSALY_X86_DISPATCH)
+namespace {
+// Four pixels per shuffle: 16 bytes packed to 12; each 16-byte store runs 4
+// bytes past its group and is overwritten by the next, so the last groups
+// (whose store would pass the span) go to the scalar kernel.
+__attribute__((target("ssse3"))) std::size_t PackRowBgr24Ssse3(std::span<const std::uint32_t> src,
+                                                              std::span<std::uint8_t> dst) {
+    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    std::size_t x = 0;
+    for (; x + 4 <= src.size() && 3 * x + 16 <= dst.size(); x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src.data() + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst.data() + 3 * x), _mm_shuffle_epi8(v, pack));
+    }
+    return x;
+}
+}  // namespace
+#endif
+
+void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) {
+#if defined(TESSALY_X86_DISPATCH)
+    if (HaveSsse3()) {
+        const std::size_t done = PackRowBgr24Ssse3(src, dst);
+        src = src.subspan(done);
+        dst = dst.subspan(3 * done);
+    }
+#endif
+    std::uint8_t* out = dst.data();
+    const std::size_t n = src.size();
+    std::size_t x = 0;
+    // Four pixels into three little-endian words.
+    for (; x + 4 <= n; x += 4, out += 12) {
+        const std::uint32_t a = src[x] & 0xFFFFFF, b = src[x + 1] & 0xFFFFFF;
+        const std::uint32_t c = src[x + 2] & 0xFFFFFF, d = src[x + 3] & 0xFFFFFF;
+        StoreLe32(out, a | b << 24);
+        StoreLe32(out + 4, b >> 8 | c << 16);
+        StoreLe32(out + 8, c >> 16 | d << 8);
+    }
+    for (; x < n; ++x, out += 3) {
+        out[0] = static_cast<std::uint8_t>(src[x]);
+        out[1] = static_cast<std::uint8_t>(src[x] >> 8);
+        out[2] = static_cast<std::uint8_t>(src[x] >> 16);
+    }
+}
+
+std::array<std::uint8_t, kPaletteBytes> GrayRampPalette() {
+    std::array<std::uint8_t, kPaletteBytes> p{};
+    for (std::size_t i = 0; i < 256; ++i) {
+        p[4 * i] = p[4 * i + 1] = p[4 * i + 2] = static_cast<std::uint8_t>(i);
+    }
+    return p;
+}
+
+}  // namespace tessaly

@@ -38,7 +38,7 @@ test-i386: setup-cross
 	cmake --preset i386
 	cmake --build --preset i386 -j $(JOBS)
 	ctest --preset i386 -j $(JOBS)
-	for t in probe load gray roundtrip rle; do \
+	for t in probe load gray roundtrip rle plain; do \
 		qemu-i386 build-i386/fuzz/fuzz_$$t tests/data/crashers ../shared/corpus/bmpsuite build-fuzz/corpus/$$t || exit 1; \
 	done
 

@@ -17,7 +17,7 @@ if [ -d "$shared/corpus/bmpsuite" ]; then cp "$shared"/corpus/bmpsuite/{g,q,b,x}
 [ -x "$root/build/tessaly_samples" ] && "$root/build/tessaly_samples" "$seeds"
 
 status=0
-for target in probe load gray roundtrip rle; do
+for target in probe load gray roundtrip rle plain; do
     mkdir -p "$corpus/$target" "$build/findings/$target"
     log=$build/fuzz_$target.log
     (cd "$build/findings/$target" &&

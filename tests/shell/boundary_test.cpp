@@ -140,5 +140,43 @@ TEST(Boundary, FailedLoadAndSaveReportOneAndLeaveTheRecord) {
     }
 }
 
+TEST(Boundary, NullPointersAndUnterminatedPathsFailTouchingNothing) {
+    TempDir dir;
+    BmpBuilder b;
+    b.width = 2;
+    b.height = 2;
+    b.pixels = PadRows({Bytes(6, 1), Bytes(6, 2)});
+    const std::string path = dir.Write("a.bmp", b.Build());
+    EXPECT_EQ(LoadedPlugin().baseProc(0, 0, nullptr), 0);
+    for (const std::int32_t command : {2, 3, 4, 6, 7, 8, 9}) {
+        const std::int32_t failure = command <= 4 ? 1 : 0;
+        SCOPED_TRACE(command);
+        std::vector<std::uint32_t> pixels(4, 0x12345678);
+        auto request = Poisoned<ImageRequest>();
+        std::memcpy(request.filePath, path.c_str(), path.size() + 1);
+        request.width = request.height = 2;
+        request.bitCount = 24;
+        request.compression = 0;
+        auto record = Poisoned<ImageRecord>();
+        const auto pristine = record;
+        if (command != 9) {
+            EXPECT_EQ(LoadedPlugin().imageProc(command, nullptr, &record), failure);
+        }
+        EXPECT_EQ(LoadedPlugin().imageProc(command, &request, nullptr), failure);
+        if (command == 9) continue;  // reads no request and no pixels
+        record.pixels = nullptr;
+        if (command != 2 && command != 6) {
+            EXPECT_EQ(LoadedPlugin().imageProc(command, &request, &record), failure);
+        }
+        record.pixels = pixels.data();
+        // A path without a terminator in its 260 bytes: the plug-in must not read on into the record.
+        std::memset(request.filePath, 'a', sizeof request.filePath);
+        EXPECT_EQ(LoadedPlugin().imageProc(command, &request, &record), failure);
+        record.pixels = pristine.pixels;
+        EXPECT_TRUE(ChangedBytes(record).empty());
+        EXPECT_EQ(pixels, std::vector<std::uint32_t>(4, 0x12345678));
+    }
+}
+
 }  // namespace
 }  // namespace tessaly::test

@@ -10,6 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+
 #include "bmp/read/byte_reader.h"
 #include "shell/file.h"
 #include "support/bmp_builder.h"
@@ -36,6 +40,27 @@ TEST(File, ReadsSkipsAndShortReads) {
     const std::string fifo = dir.Path("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(missing.Open(fifo.c_str(), kOpenRead));  // nor is a FIFO, and opening it does not wait
+}
+
+TEST(File, OpeningATerminalNeverMakesItTheCallersOwn) {
+    // A session with no controlling terminal opens a terminal named as an
+    // image: the open is refused (not a regular file) and the session still
+    // has no terminal, so closing it cannot send the host SIGHUP.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (setsid() < 0) _exit(2);
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) _exit(2);
+        File f;
+        if (f.Open(ptsname(master), kOpenRead)) _exit(3);
+        const int tty = ::open("/dev/tty", O_RDWR);
+        _exit(tty < 0 && errno == ENXIO ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(StreamReader, TakeIsAllOrNothingAndPaddingIsZero) {

@@ -27,7 +27,10 @@ const Plugin& LoadedPlugin() {
 
 ImageRequest MakeRequest(const std::string& path, std::int32_t width, std::int32_t height) {
     ImageRequest r{};
-    std::memcpy(r.filePath, path.c_str(), std::min(path.size() + 1, sizeof r.filePath));
+    // A path longer than the field is cut to it, still terminated.
+    const std::size_t n = std::min(path.size(), sizeof r.filePath - 1);
+    std::memcpy(r.filePath, path.c_str(), n);
+    r.filePath[n] = '\0';
     r.width = width;
     r.height = height;
     return r;

@@ -13,7 +13,8 @@ namespace {
 struct FamilyCase {
     const char* name;
     BmpBuilder file;
-    std::vector<std::uint32_t> want;  // empty: refused
+    std::vector<std::uint32_t> want;  // empty: refused, by `reason`
+    Refusal reason = Refusal::None;
 };
 
 BmpBuilder Make(std::uint32_t headerSize, std::uint16_t bits, std::uint32_t compression, std::int32_t w,
@@ -29,6 +30,12 @@ BmpBuilder Make(std::uint32_t headerSize, std::uint16_t bits, std::uint32_t comp
     b.masks = std::move(masks);
     b.palette = std::move(palette);
     return b;
+}
+
+std::vector<std::uint32_t> Ramp256() {
+    std::vector<std::uint32_t> p(256);
+    for (std::uint32_t i = 0; i < 256; ++i) p[i] = i * 0x010101u;
+    return p;
 }
 
 TEST(Family, HeadersMasksAndAlpha) {
@@ -59,13 +66,18 @@ TEST(Family, HeadersMasksAndAlpha) {
          {0xFFA0B0C0u, 0xFF000000u}},
         {"2-bit palette", Make(40, 2, 0, 3, 1, {0b00011011, 0, 0, 0}, {}, {0x0, 0x111111, 0x222222, 0x333333}),
          {0xFF000000u, 0xFF111111u, 0xFF222222u}},
-        {"overlapping masks refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0xF800, 0x0FE0, 0x001F}), {}},
-        {"non-contiguous mask refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0xFF0F00, 0xF000, 0xFF}), {}},
-        {"mask wider than the pixel refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0x1F0000, 0x07E0, 0x001F}), {}},
-        {"all-zero masks refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0, 0, 0}), {}},
-        {"64 bits per pixel refused", Make(40, 64, 0, 1, 1, Bytes(8, 0)), {}},
-        {"embedded JPEG refused", Make(124, 0, 4, 1, 1, Bytes(16, 0)), {}},
-        {"OS/2 Huffman 1-D refused", Make(64, 1, 3, 8, 1, Bytes(4, 0), {}, {0, 0xFFFFFF}), {}},
+        {"overlapping masks refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0xF800, 0x0FE0, 0x001F}), {}, Refusal::Masks},
+        {"non-contiguous mask refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0xFF0F00, 0xF000, 0xFF}), {}, Refusal::Masks},
+        {"mask wider than the pixel refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0x1F0000, 0x07E0, 0x001F}), {}, Refusal::Masks},
+        {"all-zero masks refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0, 0, 0}), {}, Refusal::Masks},
+        {"64 bits per pixel refused", Make(40, 64, 0, 1, 1, Bytes(8, 0)), {}, Refusal::Pixels64},
+        {"embedded JPEG refused", Make(124, 0, 4, 1, 1, Bytes(16, 0)), {}, Refusal::Jpeg},
+        {"embedded PNG refused", Make(124, 0, 5, 1, 1, Bytes(16, 0)), {}, Refusal::Png},
+        {"OS/2 Huffman 1-D refused", Make(64, 1, 3, 8, 1, Bytes(4, 0), {}, {0, 0xFFFFFF}), {}, Refusal::Huffman},
+        // BI_BITFIELDS has masks after a 40-byte header at 16 and 32 bits only; elsewhere it reads as BI_RGB.
+        {"24 bits marked BI_BITFIELDS", Make(40, 24, 3, 1, 1, {0x10, 0x20, 0x30, 0x00}), {0xFF302010u}},
+        {"8 bits marked BI_BITFIELDS", Make(40, 8, 3, 2, 1, {1, 0, 0, 0}, {}, Ramp256()), {0xFF010101u, 0xFF000000u}},
+        {"8 bits marked BI_ALPHABITFIELDS refused", Make(40, 8, 6, 1, 1, {0, 0, 0, 0}, {}, {0}), {}, Refusal::CompressionDepth},
     };
     TempDir dir;
     auto codec = std::make_unique<BmpCodec>();
@@ -74,12 +86,11 @@ TEST(Family, HeadersMasksAndAlpha) {
         const std::string path = dir.Write("f.bmp", c.file.Build());
         const std::size_t n = static_cast<std::size_t>(c.file.width) * static_cast<std::size_t>(std::abs(c.file.height));
         std::vector<std::uint32_t> out(n, 0x5A5A5A5A);
-        const int ok = codec->LoadBmpFile(path.c_str(), out.data(), c.file.width, std::abs(c.file.height));
+        const Refusal got = codec->LoadBmp(path.c_str(), out.data(), c.file.width, std::abs(c.file.height));
+        EXPECT_EQ(got, c.reason) << RefusalText(got);
         if (c.want.empty()) {
-            EXPECT_EQ(ok, 0);
             EXPECT_EQ(out, std::vector<std::uint32_t>(n, 0x5A5A5A5A));
         } else {
-            ASSERT_EQ(ok, 1);
             EXPECT_EQ(out, c.want);
         }
     }

@@ -30,12 +30,10 @@ BmpBuilder Valid(std::uint16_t bits = 8) {
     return b;
 }
 
-enum class Want { Refused, Loads };
-
 struct Case {
     const char* name;
     Bytes file;
-    Want want;
+    Refusal want;  // Refusal::None: loads
     std::int32_t w = 4, h = 2;  // the host's target size
 };
 
@@ -57,47 +55,48 @@ Bytes Cut(Bytes file, std::size_t n) {
 TEST(HostileInput, Battery) {
     const Bytes valid8 = Valid().Build();
     std::vector<Case> cases = {
-        {"13 bytes", Cut(valid8, 13), Want::Refused},
-        {"53 bytes", Cut(valid8, 53), Want::Refused},
-        {"wrong magic", With(Valid(), [](BmpBuilder& b) { b.magic = 0x4142; }), Want::Refused},
-        {"height INT32_MIN", With(Valid(), [](BmpBuilder& b) { b.height = INT32_MIN; }), Want::Refused},
-        {"width INT32_MIN", With(Valid(), [](BmpBuilder& b) { b.width = INT32_MIN; }), Want::Refused},
-        {"width and height negative", With(Valid(), [](BmpBuilder& b) { b.width = -4; b.height = -2; }), Want::Refused},
-        {"w x h x 4 just below 2^32, nearly no data", With(Valid(24), [](BmpBuilder& b) { b.width = 0x3FFFFFFF; b.height = 1; }), Want::Refused},
-        {"w x h x 4 just above 2^32", With(Valid(24), [](BmpBuilder& b) { b.width = 0x40000000; b.height = 1; }), Want::Refused},
-        {"bit count 0", With(Valid(), [](BmpBuilder& b) { b.bitCount = 0; }), Want::Refused},
-        {"bit count 2 (loads as 2-bit)", Valid(2).Build(), Want::Loads},
-        {"bit count 3", With(Valid(), [](BmpBuilder& b) { b.bitCount = 3; }), Want::Refused},
-        {"bit count 16 (5-5-5)", Valid(16).Build(), Want::Loads},
-        {"bit count 32", Valid(32).Build(), Want::Loads},
-        {"bit count 0x0118", With(Valid(24), [](BmpBuilder& b) { b.bitCount = 0x0118; }), Want::Refused},
-        {"bit count 0xFFFF", With(Valid(), [](BmpBuilder& b) { b.bitCount = 0xFFFF; }), Want::Refused},
-        {"biSize 12", With(Valid(), [](BmpBuilder& b) { b.headerSize = 12; }), Want::Loads},
-        {"biSize 16", With(Valid(), [](BmpBuilder& b) { b.headerSize = 16; }), Want::Loads},
-        {"biSize 64", With(Valid(), [](BmpBuilder& b) { b.headerSize = 64; }), Want::Loads},
-        {"biSize 66", With(Valid(), [](BmpBuilder& b) { b.headerSize = 66; }), Want::Loads},
-        {"biSize 108", With(Valid(), [](BmpBuilder& b) { b.headerSize = 108; }), Want::Loads},
-        {"biSize 124", With(Valid(), [](BmpBuilder& b) { b.headerSize = 124; }), Want::Loads},
-        {"biSize 0xFFFFFFFF", Patched(valid8, 14, 0xFFFFFFFF), Want::Refused},
-        {"biSize 0xFFFFFFFF at 24 bits", Patched(Valid(24).Build(), 14, 0xFFFFFFFF), Want::Refused},
-        {"bfOffBits inside the headers", Patched(valid8, 10, 20), Want::Loads},
-        {"bfOffBits inside the table", Patched(valid8, 10, 60), Want::Loads},
-        {"bfOffBits past the end", Patched(valid8, 10, 0xFFFFFFF0), Want::Loads},
-        {"biClrUsed 257", With(Valid(), [](BmpBuilder& b) { b.clrUsed = 257; b.palette.resize(257); }), Want::Loads},
-        {"biClrUsed 0xFFFFFFFF", Patched(valid8, 46, 0xFFFFFFFF), Want::Refused},
-        {"biClrUsed 0xFFFFFFFF at 24 bits", Patched(Valid(24).Build(), 46, 0xFFFFFFFF), Want::Loads},
-        {"colour table cut short", Cut(valid8, 54 + 500), Want::Refused},
-        {"top-down RLE", With(Valid(), [](BmpBuilder& b) { b.height = -2; b.compression = 1; }), Want::Refused},
+        {"13 bytes", Cut(valid8, 13), Refusal::HeaderCut},
+        {"53 bytes", Cut(valid8, 53), Refusal::HeaderCut},
+        {"wrong magic", With(Valid(), [](BmpBuilder& b) { b.magic = 0x4142; }), Refusal::NotBmp},
+        {"height INT32_MIN", With(Valid(), [](BmpBuilder& b) { b.height = INT32_MIN; }), Refusal::TooLarge},
+        {"width INT32_MIN", With(Valid(), [](BmpBuilder& b) { b.width = INT32_MIN; }), Refusal::NoPixels},
+        {"width and height negative", With(Valid(), [](BmpBuilder& b) { b.width = -4; b.height = -2; }), Refusal::NoPixels},
+        {"w x h x 4 just below 2^32, nearly no data", With(Valid(24), [](BmpBuilder& b) { b.width = 0x3FFFFFFF; b.height = 1; }), Refusal::ScaledTooLarge},
+        {"w x h x 4 just above 2^32", With(Valid(24), [](BmpBuilder& b) { b.width = 0x40000000; b.height = 1; }), Refusal::TooLarge},
+        {"bit count 0", With(Valid(), [](BmpBuilder& b) { b.bitCount = 0; }), Refusal::BitCount},
+        {"bit count 2 (loads as 2-bit)", Valid(2).Build(), Refusal::None},
+        {"bit count 3", With(Valid(), [](BmpBuilder& b) { b.bitCount = 3; }), Refusal::BitCount},
+        {"bit count 16 (5-5-5)", Valid(16).Build(), Refusal::None},
+        {"bit count 32", Valid(32).Build(), Refusal::None},
+        {"bit count 0x0118", With(Valid(24), [](BmpBuilder& b) { b.bitCount = 0x0118; }), Refusal::BitCount},
+        {"bit count 0xFFFF", With(Valid(), [](BmpBuilder& b) { b.bitCount = 0xFFFF; }), Refusal::BitCount},
+        {"biSize 12", With(Valid(), [](BmpBuilder& b) { b.headerSize = 12; }), Refusal::None},
+        {"biSize 16", With(Valid(), [](BmpBuilder& b) { b.headerSize = 16; }), Refusal::None},
+        {"biSize 64", With(Valid(), [](BmpBuilder& b) { b.headerSize = 64; }), Refusal::None},
+        {"biSize 66", With(Valid(), [](BmpBuilder& b) { b.headerSize = 66; }), Refusal::None},
+        {"biSize 108", With(Valid(), [](BmpBuilder& b) { b.headerSize = 108; }), Refusal::None},
+        {"biSize 124", With(Valid(), [](BmpBuilder& b) { b.headerSize = 124; }), Refusal::None},
+        {"biSize 0xFFFFFFFF", Patched(valid8, 14, 0xFFFFFFFF), Refusal::HeaderCut},
+        {"biSize 0xFFFFFFFF at 24 bits", Patched(Valid(24).Build(), 14, 0xFFFFFFFF), Refusal::HeaderCut},
+        {"bfOffBits inside the headers", Patched(valid8, 10, 20), Refusal::None},
+        {"bfOffBits inside the table", Patched(valid8, 10, 60), Refusal::None},
+        {"bfOffBits past the end", Patched(valid8, 10, 0xFFFFFFF0), Refusal::None},
+        {"biClrUsed 257", With(Valid(), [](BmpBuilder& b) { b.clrUsed = 257; b.palette.resize(257); }), Refusal::None},
+        {"biClrUsed 0xFFFFFFFF", Patched(valid8, 46, 0xFFFFFFFF), Refusal::PixelsMissing},
+        {"biClrUsed 0xFFFFFFFF at 24 bits", Patched(Valid(24).Build(), 46, 0xFFFFFFFF), Refusal::None},
+        {"colour table cut short", Cut(valid8, 54 + 500), Refusal::TableCut},
+        {"top-down RLE", With(Valid(), [](BmpBuilder& b) { b.height = -2; b.compression = 1; }), Refusal::TopDownRle},
         {"65535 x 65535 RLE, 2-byte stream", With(Valid(), [](BmpBuilder& b) {
-             b.width = 65535; b.height = 65535; b.compression = 1; b.pixels = {0, 1}; }), Want::Refused},
+             b.width = 65535; b.height = 65535; b.compression = 1; b.pixels = {0, 1}; }), Refusal::TooLarge},
     };
-    for (std::uint32_t c : {4u, 5u, 7u, 0x100u, 0xFFFFFFFFu})
-        cases.push_back({"compression", With(Valid(24), [c](BmpBuilder& b) { b.compression = c; }), Want::Refused});
+    for (const auto& [c, why] : {std::pair{4u, Refusal::Jpeg}, {5u, Refusal::Png}, {7u, Refusal::Compression},
+                                 {0x100u, Refusal::Compression}, {0xFFFFFFFFu, Refusal::Compression}})
+        cases.push_back({"compression", With(Valid(24), [c = c](BmpBuilder& b) { b.compression = c; }), why});
     for (const std::uint16_t bits : {1, 2, 4, 8, 16, 24, 32}) {
         // Pixel data cut in half: complete data is required below 8 bits, missing bytes read as zero above.
         Bytes file = Valid(bits).Build();
         file.resize(file.size() - (file.size() - Get32(file, 10)) / 2);
-        cases.push_back({"short pixel data", file, bits < 8 ? Want::Refused : Want::Loads});
+        cases.push_back({"short pixel data", file, bits < 8 ? Refusal::PixelsCut : Refusal::None});
     }
 
     TempDir dir;
@@ -107,13 +106,12 @@ TEST(HostileInput, Battery) {
         const std::string path = dir.Write("f.bmp", c.file);
         std::vector<std::uint32_t> px(static_cast<std::size_t>(c.w * c.h), kPoison);
         AllocationWatch watch;
-        const int ok = codec->LoadBmpFile(path.c_str(), px.data(), c.w, c.h);
+        const Refusal got = codec->LoadBmp(path.c_str(), px.data(), c.w, c.h);
         EXPECT_LT(watch.Largest(), 1u << 20);
-        if (c.want == Want::Refused) {
-            EXPECT_EQ(ok, 0);
+        EXPECT_EQ(got, c.want) << RefusalText(got);
+        if (c.want != Refusal::None) {
             EXPECT_EQ(px, std::vector<std::uint32_t>(px.size(), kPoison));
         } else {
-            EXPECT_EQ(ok, 1);
             for (const std::uint32_t p : px) EXPECT_NE(p, kPoison);
         }
         // The other readers meet the same bytes without harm.

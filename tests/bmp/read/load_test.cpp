@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "bmp/read/bmp_reader.h"
 #include "shell/bmp_codec.h"
 #include "support/bmp_builder.h"
 #include "support/counting_allocator.h"
@@ -293,6 +294,21 @@ TEST_F(LoadTest, ScaledLoadsRefuseFilesDeclaringFarMorePixelsThanTheyHold) {
         ASSERT_EQ(ok2, 1);
         EXPECT_EQ(px2, std::vector<std::uint32_t>(static_cast<std::size_t>(w * h), 0xFF102030u));
     }
+}
+
+TEST_F(LoadTest, AnIoErrorInThePixelsEndsTheLoadWithTheRowsReadSoFar) {
+    // 8 x 8 at 24 bits: 54 header bytes, rows of 24 bytes. Read through a
+    // 64-byte buffer, the source delivers bytes up to 166 and fails on the read
+    // that would pass byte 170: the stored rows 0 to 3 (the image's bottom
+    // four) arrive, then the error ends the load.
+    const Bytes file = Rgb24File(8, 8);
+    std::uint8_t scratch[64];
+    BmpReader reader(file, scratch, 170);
+    ASSERT_EQ(reader.Reason(), Refusal::None);
+    std::vector<std::uint32_t> out(64, kPoison);
+    EXPECT_THROW((void)codec_->LoadFrom(reader, out.data(), 8, 8), FileError);
+    for (std::size_t y = 0; y < 8; ++y)
+        for (std::size_t x = 0; x < 8; ++x) EXPECT_EQ(out[y * 8 + x] == kPoison, y < 4) << x << "," << y;
 }
 
 TEST_F(LoadTest, ExtremeScaledGeometriesStayWithinTheirMemory) {

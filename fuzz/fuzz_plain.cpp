@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PixelTable table;
     for (std::uint32_t i = 0; i < 256; ++i) table[i] = 0xFF000000u | i * 0x010101u;
     std::vector<std::uint32_t> out(std::size_t{layout.width} * layout.height, 0x12345678u);  // no decoder makes this
-    DecodePixels(in, layout, table, ImageView{out.data(), layout.width, layout.height});
+    DecodePixels(in, layout, table, ImageView{out.data(), layout.width, layout.height}, BestSimd());
     for (const std::uint32_t p : out)
         if (p == 0x12345678u) __builtin_trap();  // an element was never written
     return 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bmp/read/bmp_layout.h"
+#include "shell/cpu.h"
 
 namespace tessaly {
 
@@ -60,7 +61,9 @@ std::optional<SavePlan> PlanSave(SaveFormat format, std::int32_t width, std::int
 std::array<std::uint8_t, kHeadersSize> PackHeaders(const SavePlan& plan);
 
 // One 24-bit row (B, G, R per pixel) from 32-bit pixels; dst holds 3 * src.size() bytes.
-void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
+// With SSSE3 or AVX2 up to `simd` (cpu.h); Simd::Scalar gives the plain twin.
+void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd);
+void PackRowBgr24Scalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
 
 // The gray ramp: entry i is B = G = R = i, reserved 0.
 std::array<std::uint8_t, kPaletteBytes> GrayRampPalette();

@@ -77,6 +77,7 @@ bool WriteRowsBottomUp(BandWriter& out, const SavePlan& plan, Pack pack) {
 
 // Writes the planned pixel data, bottom row first, through the one packer of the plan's form.
 bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, const PaletteIndexer& indexer) {
+    const Simd simd = BestSimd();
     const auto* src32 = static_cast<const std::uint32_t*>(pixels);
     const auto* src8 = static_cast<const std::uint8_t*>(pixels);
     const auto w = static_cast<std::size_t>(plan.width), h = static_cast<std::size_t>(plan.height);
@@ -87,7 +88,7 @@ bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, c
         });
     case SaveFormat::Bgr24:
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
-            PackRowBgr24({src32 + r * w + x, n}, dst);
+            PackRowBgr24({src32 + r * w + x, n}, dst, simd);
         });
     case SaveFormat::Indexed8:
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {

@@ -284,8 +284,12 @@ int main(int argc, char** argv) {
     }
     const Plugin plugin = LoadPlugin(argv[1]);
     const std::string dir = argc > 2 && argv[2][0] != '-' ? argv[2] : "/dev/shm";
-    for (int i = 1; i < argc; ++i)
+    std::string only;  // --only TEXT: just the loads of samples whose name holds TEXT
+    for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--quick") g_repeats = 3;
+        if (std::string(argv[i]) == "--only" && i + 1 < argc) only = argv[++i];
+    }
+    const bool keep = std::find(argv, argv + argc, std::string("--keep")) != argv + argc;  // leave the samples in WORK_DIR
     cv::setNumThreads(1);
     const char* tunables = std::getenv("GLIBC_TUNABLES");
     std::printf("allocator: %s\n", tunables ? tunables : "glibc as shipped");
@@ -328,8 +332,10 @@ int main(int argc, char** argv) {
     const double floor = TimeMs([&] { std::memcpy(host.data(), photo.data(), photo.size() * 4); });
     std::printf("  memcpy of the output: %.2f ms (%.0f Mpix/s)\n", floor, mpix / floor * 1000);
     for (const Sample& s : samples) {
+        if (!only.empty() && std::string(s.name).find(only) == std::string::npos) continue;
         const std::string path = dir + "/tessaly-bench.bmp";
         WriteFile(path, s.file);
+        if (keep) WriteFile(dir + "/" + std::string(s.name) + ".bmp", s.file);
         ImageRequest req = Request(path, W, H);
         ImageRecord rec{};
         rec.pixels = host.data();
@@ -355,6 +361,7 @@ int main(int argc, char** argv) {
         std::printf("  %-34s peak memory beyond the host's buffer: %ld KiB (file %zu KiB)\n", "", peak, s.file.size() / 1024);
     }
 
+    if (!only.empty()) return 0;
     std::printf("\nScaled loads (ours: the whole load; peer: cv::resize INTER_CUBIC alone, one thread)\n");
     struct Scale {
         int sw, sh, dw, dh;

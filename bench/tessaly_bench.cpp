@@ -476,10 +476,10 @@ int main(int argc, char** argv) {
         std::size_t streamBytes = 0;
         const auto t = TimeMs([&] {
             tessaly::PaletteIndexer indexer;
-            indexer.Learn(photo);
+            indexer.Learn(photo, tessaly::BestSimd());
             streamBytes = 0;
             for (int r = H; r-- > 0;) {
-                indexer.IndexRow({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, line);
+                indexer.IndexRow({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, line, tessaly::BestSimd());
                 streamBytes += tessaly::EncodeRle8Line(line, items.data());
             }
         });

@@ -71,8 +71,6 @@ bench: setup
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	build-bench/bench/tessaly_bench build-bench/Tessaly.so
-	GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=4294967296 \
-		build-bench/bench/tessaly_bench build-bench/Tessaly.so
 
 clean:
 	rm -rf build build-asan build-bench build-fuzz build-i386 build-mingw32 build-mingw64

@@ -2,7 +2,7 @@
 # Debian 12 machine as root: each installs what is missing first.
 JOBS ?= 2
 
-.PHONY: all setup setup-cross build demo test test-unit test-asan test-i386 test-windows test-fuzz bench fuzz clean
+.PHONY: all setup setup-cross build demo test test-unit test-asan test-i386 test-aarch64 test-windows test-fuzz bench fuzz clean
 FUZZ_SECONDS ?= 600
 
 all: build
@@ -42,6 +42,13 @@ test-i386: setup-cross
 		qemu-i386 build-i386/fuzz/fuzz_$$t tests/data/crashers ../shared/corpus/bmpsuite build-fuzz/corpus/$$t || exit 1; \
 	done
 
+# The unit suite built for 64-bit Arm and run under qemu-aarch64: the plain kernels alone, on another CPU.
+test-aarch64: setup
+	@scripts/setup.sh arm
+	cmake --preset aarch64
+	cmake --build --preset aarch64 -j $(JOBS)
+	ctest --preset aarch64 -j $(JOBS)
+
 # Tessaly.dll for 32-bit Windows, checked as a PE file; the 64-bit Windows build run under Wine.
 test-windows: build setup-cross
 	cmake --preset mingw32
@@ -58,7 +65,7 @@ test-fuzz: build
 	fuzz/run_fuzzers.sh build-fuzz 30
 
 # The fuzz lane runs before the 32-bit one, which replays its corpus.
-test: test-unit test-asan test-fuzz test-i386 test-windows
+test: test-unit test-asan test-fuzz test-i386 test-aarch64 test-windows
 
 # Longer fuzzing: FUZZ_SECONDS per target (default 600).
 fuzz: build
@@ -73,4 +80,4 @@ bench: setup
 	build-bench/bench/tessaly_bench build-bench/Tessaly.so
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz build-i386 build-mingw32 build-mingw64
+	rm -rf build build-asan build-bench build-fuzz build-i386 build-aarch64 build-mingw32 build-mingw64

@@ -2,6 +2,7 @@
 # Installs the Debian packages a task needs, and nothing when they are present.
 #   scripts/setup.sh base    build, unit tests, sanitizer lane, demo
 #   scripts/setup.sh cross   the Windows (mingw-w64, Wine) and i386 (multilib, qemu) lanes
+#   scripts/setup.sh arm     the 64-bit Arm lane (cross g++, qemu-user)
 #   scripts/setup.sh bench   benchmark peers (OpenCV, stb, SDL2, Google Benchmark)
 #   scripts/setup.sh fuzz    libFuzzer (clang and its runtime)
 set -euo pipefail
@@ -11,6 +12,7 @@ for group in "$@"; do
     case "$group" in
     base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev python3-pil binutils) ;;
     cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib) ;;
+    arm) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
     bench) packages+=(libopencv-dev libstb-dev libbenchmark-dev libsdl2-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "setup.sh: unknown group '$group'" >&2; exit 2 ;;

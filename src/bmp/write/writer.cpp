@@ -37,6 +37,13 @@ public:
         }
         return true;
     }
+    // Room for up to n bytes (n <= capacity) at the end of the band, flushing it first when
+    // short; the caller writes some of it and says how many with Used.
+    [[nodiscard]] std::optional<std::span<std::uint8_t>> Space(std::size_t n) {
+        if (buffer_.size() - used_ < n && !Flush()) return std::nullopt;
+        return buffer_.subspan(used_, n);
+    }
+    void Used(std::size_t k) { used_ += k; }
     [[nodiscard]] bool Flush() {
         const bool ok = used_ == 0 || file_.Write(buffer_.first(used_));
         used_ = 0;
@@ -98,9 +105,21 @@ bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, c
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
             std::memcpy(dst.data(), src8 + r * w + x, n);
         });
-    case SaveFormat::Rle8:
-        return EncodeIndexedRle8({src32, plan.pixels}, w, h, indexer,
-                                 [&](std::span<const std::uint8_t> items) { return out.Put(items); }, simd);
+    case SaveFormat::Rle8: {
+        // Lines from the bottom row up, each encoded straight into the band
+        // (or, for a line too long to fit it, into a buffer of its own).
+        if (MaxRle8LineBytes(w) > out.Capacity())
+            return EncodeIndexedRle8({src32, plan.pixels}, w, h, indexer,
+                                     [&](std::span<const std::uint8_t> items) { return out.Put(items); }, simd);
+        std::vector<std::uint8_t> line(w);
+        for (std::size_t r = h; r-- > 0;) {
+            indexer.IndexRow({src32 + r * w, w}, line, simd);
+            const auto room = out.Space(MaxRle8LineBytes(w));
+            if (!room) return false;
+            out.Used(EncodeRle8Line(line, room->data()));
+        }
+        return true;
+    }
     }
     return false;
 }

@@ -134,8 +134,10 @@ TEST_F(WriterTest, RandomImagesRoundTripAt24And32Bits) {
 
 TEST_F(WriterTest, EightBitSavesLoadBackToTheIndexersColours) {
     std::mt19937 rng(5);
-    for (int trial = 0; trial < 8; ++trial) {
-        const auto w = static_cast<std::int32_t>(1 + rng() % 50), h = static_cast<std::int32_t>(1 + rng() % 20);
+    for (int trial = 0; trial < 9; ++trial) {
+        // The last trial's lines are too long for the writer's band: encoded apart, then copied in.
+        const auto w = static_cast<std::int32_t>(trial == 8 ? 40000 : 1 + rng() % 50);
+        const auto h = static_cast<std::int32_t>(trial == 8 ? 2 : 1 + rng() % 20);
         auto px = RandomPixels(static_cast<std::size_t>(w * h), rng);
         for (std::size_t i = 1; i < px.size(); ++i)
             if (rng() % 3 == 0) px[i] = px[i - 1];  // some runs

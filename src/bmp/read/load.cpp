@@ -12,6 +12,7 @@
 #include "bmp/read/decode.h"
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/geometry.h"
+#include "shell/assert.h"
 #include "shell/bmp_codec.h"
 #include "shell/file.h"
 
@@ -37,8 +38,10 @@ constexpr std::uint64_t kMaxResampleBytes = std::uint64_t{256} << 20;
 template <class Rows, class Expand>
 void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand expand) {
     const unsigned bits = layout.bitCount;
-    // Pieces hold a whole number of bytes: a multiple of 8 pixels, as many as fit the buffer.
-    const std::size_t piecePixels = (in.Capacity() * 8 / bits) / 8 * 8;
+    // Pieces hold a whole number of bytes: a multiple of 8 pixels, as many as
+    // fit the buffer (which holds at least 8 pixels of any depth).
+    TESSALY_ASSERT(in.Capacity() >= 32);
+    const std::size_t piecePixels = std::max<std::size_t>(8, (in.Capacity() * 8 / bits) / 8 * 8);
     const std::uint8_t zeros[4] = {0, 0, 0, 0};
     std::uint32_t zeroPixel = 0;
     expand(std::span<const std::uint8_t>(zeros), std::span<std::uint32_t>(&zeroPixel, 1));

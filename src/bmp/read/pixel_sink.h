@@ -124,6 +124,7 @@ public:
     [[nodiscard]] std::uint32_t* Cursor() const { return piece_.data() + pos_; }
     [[nodiscard]] std::size_t Room() const { return piece_.size() - pos_; }
     void Advance(std::size_t n) {
+        if (n == 0) return;  // nothing written: not even a full piece to hand on (nor a finished image)
         pos_ += n;
         if (pos_ == piece_.size()) FinishPiece();
     }

@@ -320,7 +320,8 @@ RowResampler::Plan RowResampler::MakePlan(std::size_t srcWidth, std::size_t srcH
     p.rowPixels = p.xPush ? std::min<std::uint64_t>(kPushPiecePixels, srcWidth) : srcWidth;
     std::uint64_t bytes = 4 * p.rowPixels + 2 * p.vLanes;                      // row_, mids_
     if (p.rowsFirst) bytes += 2 * p.vLanes;                                    // vOut_
-    bytes += p.xPush ? 40 * std::uint64_t{dstWidth} : (4 + 2 * std::uint64_t{p.xTaps}) * dstWidth;
+    // The horizontal table: per output its first sample, its weights, and their chunks (8 bytes a tap).
+    bytes += p.xPush ? 40 * std::uint64_t{dstWidth} : (4 + 10 * std::uint64_t{p.xTaps}) * dstWidth;
     bytes += p.yPush ? 8 * kSlots * p.vLanes : (2 * p.vLanes + sizeof(void*)) * p.yTaps;
     p.bytes = bytes;
     return p;

@@ -44,7 +44,7 @@ test-windows: build setup-cross
 	/usr/bin/python3 tests/windows/check_pe.py build-mingw32/Tessaly.dll i686-w64-mingw32-objdump
 	cmake --preset mingw64
 	cmake --build --preset mingw64 -j $(JOBS)
-	tests/windows/wine_e2e.sh build/tessaly build/tessaly_samples build-mingw64/tessaly.exe build-mingw64/wineprefix
+	tests/windows/wine_e2e.sh build/tessaly build/tessaly_samples build-mingw64/tessaly.exe build-mingw64/wineprefix ../shared
 
 # Each fuzz target for 30 s (the saved crash inputs replay in the unit suite).
 test-fuzz: build

@@ -4,11 +4,11 @@
 // Exit status: 0 when everything asked succeeded, 1 when something failed,
 // 2 for a usage error.
 #include <algorithm>
-#include <fstream>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>

@@ -133,6 +133,10 @@ static uint8_t* Poison(Buffer* b) {
     return b->all + kGuard;
 }
 
+static void PutLe32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = (uint8_t)(value >> (8 * i));
+}
+
 static void WriteBytes(const char* path, const void* bytes, size_t n) {
     FILE* f = fopen(path, "wb");
     if (!f || fwrite(bytes, 1, n, f) != n) Check(0, "cannot write %s", path);
@@ -177,8 +181,14 @@ static void CheckIdentity(void) {
 /* Geometry and loads of a 3 x 2 top-down 24-bit file with six colours, and of a uniform one scaled. */
 static void CheckLoads(void) {
     static const uint32_t colours[6] = {0xFF102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0, 0xFFD0E0F0, 0xFF01FF7F};
-    uint8_t file[54 + 2 * 12] = {'B', 'M', sizeof file, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3, 0, 0, 0,
-                                 0xFE, 0xFF, 0xFF, 0xFF, 1, 0, 24, 0};
+    uint8_t file[54 + 2 * 12] = {'B', 'M'};
+    PutLe32(file + 2, sizeof file);
+    PutLe32(file + 10, 54);           /* the pixels follow the two headers */
+    PutLe32(file + 14, 40);           /* BITMAPINFOHEADER */
+    PutLe32(file + 18, 3);            /* width */
+    PutLe32(file + 22, (uint32_t)-2); /* two rows, top-down */
+    file[26] = 1;                     /* planes */
+    file[28] = 24;                    /* bits per pixel; no compression */
     for (int i = 0; i < 6; ++i) memcpy(file + 54 + (i / 3) * 12 + (i % 3) * 3, &colours[i], 3);
     WriteBytes("abi-top-down.bmp", file, sizeof file);
     for (int i = 0; i < 6; ++i) memcpy(file + 54 + (i / 3) * 12 + (i % 3) * 3, &colours[0], 3);

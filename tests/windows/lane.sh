@@ -117,7 +117,7 @@ compare_runs() {
     if [ "$failures" = 0 ] && [ "$crashes" = 0 ]; then
         echo "$lane: $commands commands and $files output files identical to the Linux build"
     else
-        echo "$lane: $failures differences, and $crashes processes that crashed or ran out of time, in $commands commands"
+        echo "$lane: $failures differences, and $crashes processes that crashed or ran out of time, in $commands commands and $files output files"
         return 1
     fi
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -36,6 +37,7 @@ const char* const kMainHelp =
     "  isgray FILE...                 whether files are 8-bit gray BMPs\n"
     "  loadgray FILE -o OUT           load an 8-bit gray BMP, write PGM (or .png)\n"
     "  savegray IN.pgm OUT.bmp        save a binary PGM as an 8-bit gray BMP\n"
+    "  batch LIST                     run LIST's commands, one a line, in one process\n"
     "\n"
     "options:\n"
     "  --plugin PATH   plug-in to load (default: $TESSALY_PLUGIN, else the one beside tessaly)\n"
@@ -46,13 +48,17 @@ struct Command {
     std::function<int(PluginLibrary&, const std::vector<std::string>&)> run;
 };
 
+// Where failures and usage errors are reported: standard error, or standard
+// output in a batch, so that each command's messages stay beside its output.
+std::FILE* messages = stderr;
+
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "tessaly: %s\n", message.c_str());
+    std::fprintf(messages, "tessaly: %s\n", message.c_str());
     return kFailed;
 }
 
 int Usage(const std::string& message, const char* help) {
-    std::fprintf(stderr, "tessaly: %s\n%s", message.c_str(), help);
+    std::fprintf(messages, "tessaly: %s\n%s", message.c_str(), help);
     return kUsage;
 }
 
@@ -194,6 +200,11 @@ const char* const kSaveGrayHelp =
     "  Saves a binary 8-bit PGM through the plug-in as an 8-bit gray BMP. The plug-in\n"
     "  reports nothing from a gray save, so the file is loaded back and compared (a\n"
     "  FIFO or device, which cannot be read back, is not checked).\n";
+const char* const kBatchHelp =
+    "usage: tessaly batch LIST\n"
+    "  Runs each line of LIST (a command and its words, separated by spaces) with the\n"
+    "  plug-in loaded once: prints '== LINE', the command's output and messages, then\n"
+    "  '== exit N' with the status it would have exited with. Exits with the highest.\n";
 
 int About(PluginLibrary& plugin, const std::vector<std::string>& args) {
     if (!args.empty()) return Usage("about takes no arguments", kAboutHelp);
@@ -344,6 +355,61 @@ int SaveGrayCommand(PluginLibrary& plugin, const std::vector<std::string>& args)
     return kOk;
 }
 
+const std::map<std::string, Command> kCommands = {
+    {"about", {kAboutHelp, About}},          {"info", {kInfoHelp, Info}},
+    {"load", {kLoadHelp, Load}},             {"convert", {kConvertHelp, Convert}},
+    {"isgray", {kIsGrayHelp, IsGrayCommand}}, {"loadgray", {kLoadGrayHelp, LoadGrayCommand}},
+    {"savegray", {kSaveGrayHelp, SaveGrayCommand}},
+};
+
+// Runs one command line (args[0] names the command) with `plugin`, loading the
+// plug-in from `pluginPath` first if it is not loaded yet; --help needs no plug-in.
+int RunCommand(const std::vector<std::string>& args, PluginLibrary& plugin, const std::string& pluginPath) {
+    const auto found = kCommands.find(args[0]);
+    if (found == kCommands.end()) return Usage("unknown command '" + args[0] + "'", kMainHelp);
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const auto& a : rest) {
+        if (a == "-h" || a == "--help") {
+            std::fputs(found->second.help, stdout);
+            return kOk;
+        }
+    }
+    std::string error;
+    if (!plugin.imageProc && !plugin.Load(pluginPath.empty() ? DefaultPluginPath() : pluginPath, error))
+        return Fail(error);
+    return found->second.run(plugin, rest);
+}
+
+// Many commands in one process, as a host that keeps the plug-in loaded: the
+// Windows lanes run under emulation, where each process start costs seconds.
+// Output is flushed after each marker, so a process that dies shows where.
+int Batch(const std::vector<std::string>& args, const std::string& pluginPath) {
+    if (args.size() != 1) return Usage("batch needs one LIST", kBatchHelp);
+    std::ifstream list(args[0]);
+    if (!list) return Fail("cannot read " + args[0]);
+    messages = stdout;
+    PluginLibrary plugin;
+    int worst = kOk;
+    for (std::string line; std::getline(list, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> words;
+        for (std::size_t at = 0; (at = line.find_first_not_of(" \t", at)) != std::string::npos;) {
+            const std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
+            words.push_back(line.substr(at, end - at));
+            at = end;
+        }
+        if (words.empty()) continue;
+        std::printf("== %s\n", line.c_str());
+        std::fflush(stdout);
+        const int status = words[0] == "batch" ? Usage("batch does not nest", kBatchHelp)
+                                               : RunCommand(words, plugin, pluginPath);
+        worst = std::max(worst, status);
+        std::printf("== exit %d\n", status);
+        std::fflush(stdout);
+    }
+    return worst;
+}
+
 }  // namespace
 }  // namespace tessaly_cli
 
@@ -362,24 +428,14 @@ int main(int argc, char** argv) {
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) return Usage("no command given", kMainHelp);
-
-    const std::map<std::string, Command> commands = {
-        {"about", {kAboutHelp, About}},          {"info", {kInfoHelp, Info}},
-        {"load", {kLoadHelp, Load}},             {"convert", {kConvertHelp, Convert}},
-        {"isgray", {kIsGrayHelp, IsGrayCommand}}, {"loadgray", {kLoadGrayHelp, LoadGrayCommand}},
-        {"savegray", {kSaveGrayHelp, SaveGrayCommand}},
-    };
-    const auto found = commands.find(args[0]);
-    if (found == commands.end()) return Usage("unknown command '" + args[0] + "'", kMainHelp);
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    for (const auto& a : rest) {
-        if (a == "-h" || a == "--help") {
-            std::fputs(found->second.help, stdout);
+    if (args[0] == "batch") {
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (rest.size() == 1 && (rest[0] == "-h" || rest[0] == "--help")) {
+            std::fputs(kBatchHelp, stdout);
             return kOk;
         }
+        return Batch(rest, pluginPath);
     }
     PluginLibrary plugin;
-    std::string error;
-    if (!plugin.Load(pluginPath.empty() ? DefaultPluginPath() : pluginPath, error)) return Fail(error);
-    return found->second.run(plugin, rest);
+    return RunCommand(args, plugin, pluginPath);
 }

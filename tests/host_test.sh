@@ -71,6 +71,14 @@ check "convert to a missing folder" 1 "$host" convert "$work/g.bmp" "$work/no/di
 check "isgray not gray" 0 "$host" isgray "$work/c24.bmp"
 contains "isgray says not gray" "$work/out" "c24.bmp: not gray"
 
+# A batch runs each line as that command run alone would: the same output and
+# messages, and its exit status; the batch exits with the highest.
+lines=("info $work/g.bmp" "load $work/junk.bmp -o $work/j.png" "savegray $work/g.pgm" "isgray $work/g.bmp")
+printf '%s\n' "${lines[@]}" >"$work/list"
+check "batch" 2 "$host" batch "$work/list"
+for line in "${lines[@]}"; do echo "== $line"; $host $line 2>&1; echo "== exit $?"; done >"$work/alone"
+cmp -s "$work/out" "$work/alone" || { echo "FAIL batch output"; diff "$work/alone" "$work/out"; failures=$((failures + 1)); }
+
 if [ -n "$shared" ] && [ -d "$shared/corpus/bmpsuite/g" ]; then
     suite=$shared/corpus/bmpsuite
     check "info on the suite" 0 "$host" info "$suite"/g/*.bmp

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, and nothing when they are present.
-#   scripts/setup.sh base    build, unit tests, sanitizer lane, demo (libpng for the host's PNG files)
+#   scripts/setup.sh base    build, unit tests, sanitizer lane, demo (libpng for the host's PNG files,
+#                            Chromium for the demo page's check)
 #   scripts/setup.sh cross   the Windows (mingw-w64, Wine) and i386 (multilib, qemu) lanes
 #   scripts/setup.sh bench   benchmark peers (OpenCV, stb, Google Benchmark)
 #   scripts/setup.sh fuzz    libFuzzer (clang and its runtime)
@@ -9,7 +10,7 @@ set -euo pipefail
 packages=()
 for group in "$@"; do
     case "$group" in
-    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils) ;;
+    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils chromium) ;;
     cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib) ;;
     bench) packages+=(libopencv-dev libstb-dev libbenchmark-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;

@@ -51,21 +51,17 @@ void PutSamples(const Picture& picture, std::size_t y, std::size_t channels, std
 }
 
 bool WritePnm(std::FILE* out, ImageType type, const Picture& picture, std::string& error) {
-    const PictureTraits traits = Examine(picture);
     const std::string w = std::to_string(picture.width), h = std::to_string(picture.height);
     std::size_t channels = 0;
     std::string header;
     if (type == ImageType::Pam) {
         static const char* const kTuples[] = {"GRAYSCALE", "GRAYSCALE_ALPHA", "RGB", "RGB_ALPHA"};
+        const PictureTraits traits = Examine(picture);
         channels = (traits.gray ? 1u : 3u) + (traits.opaque ? 0u : 1u);
         header = "P7\nWIDTH " + w + "\nHEIGHT " + h + "\nDEPTH " + std::to_string(channels) +
                  "\nMAXVAL 255\nTUPLTYPE " + kTuples[channels - 1] + "\nENDHDR\n";
-    } else if (!traits.opaque) {
-        error = std::string("the picture has transparent pixels and ") + (type == ImageType::Pgm ? "PGM" : "PPM") +
-                " has no alpha: use .pam or .png";
-        return false;
-    } else if (type == ImageType::Pgm && !traits.gray) {
-        error = "the picture has colour and PGM holds gray levels only: use .ppm, .pam or .png";
+    } else if (const std::string why = CannotHold(type, picture); !why.empty()) {
+        error = why;
         return false;
     } else {
         channels = type == ImageType::Pgm ? 1 : 3;
@@ -117,6 +113,17 @@ PictureTraits Examine(const Picture& picture) {
         if (notOpaque && notGray) break;
     }
     return {notOpaque == 0, notGray == 0};
+}
+
+std::string CannotHold(ImageType type, const Picture& picture) {
+    if (type != ImageType::Pgm && type != ImageType::Ppm) return {};
+    const PictureTraits traits = Examine(picture);
+    if (!traits.opaque)
+        return std::string("the picture has transparent pixels and ") + (type == ImageType::Pgm ? "PGM" : "PPM") +
+               " has no alpha: use .pam or .png";
+    if (type == ImageType::Pgm && !traits.gray)
+        return "the picture has colour and PGM holds gray levels only: use .ppm, .pam or .png";
+    return {};
 }
 
 std::optional<ImageType> ImageTypeOfWord(const std::string& word) {
@@ -184,7 +191,8 @@ bool ReadPgm(std::FILE* in, std::uint64_t maxPixels, GrayImage& image, std::stri
         error = over;
         return false;
     }
-    if (width > std::numeric_limits<std::int32_t>::max() || height > std::numeric_limits<std::int32_t>::max()) {
+    if (width > std::numeric_limits<std::int32_t>::max() || height > std::numeric_limits<std::int32_t>::max() ||
+        width * height > std::numeric_limits<std::size_t>::max()) {
         error = "too large for a BMP file (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;
     }

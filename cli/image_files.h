@@ -57,6 +57,10 @@ inline constexpr const char* kImageTypes = ".png, .raw, .pgm, .ppm or .pam";
 // False with the reason in `error` (the system's words for an I/O error).
 [[nodiscard]] bool WritePicture(std::FILE* out, ImageType type, const Picture& picture, std::string& error);
 
+// Why `type` cannot hold `picture` without losing something (PGM: colour or
+// transparency; PPM: transparency); "" when it can.
+std::string CannotHold(ImageType type, const Picture& picture);
+
 // PNG alone (png_libpng.cpp with Debian's libpng, or png_own.cpp where the
 // toolchain has no libpng); as WritePicture.
 [[nodiscard]] bool WritePng(std::FILE* out, const Picture& picture, std::string& error);

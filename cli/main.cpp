@@ -259,7 +259,9 @@ bool OutputType(const Parsed& p, const std::string& out, ImageType& type, std::s
 
 int WriteOutput(const std::string& word, ImageType type, const Picture& picture) {
     OutputFile out;
-    std::string error;
+    // A type that cannot hold the picture is refused before an old file of that name is touched.
+    std::string error = CannotHold(type, picture);
+    if (!error.empty()) return Fail(word == "-" ? kStdoutName : word, error);
     if (!out.Open(word, error)) return Fail(out.Name(), error);
     if (!WritePicture(out.Stream(), type, picture, error) || !out.Close(error)) return Fail(out.Name(), error);
     return kOk;
@@ -422,7 +424,8 @@ int LoadGrayCommand(Host& host, const std::vector<std::string>& args) {
     // The plug-in reports nothing from a gray load, so the host asks first.
     if (!AskIsGray(host, in.Path()))
         return Fail(in.Name(), Explain(in.Path(), std::string(tessaly::RefusalText(tessaly::Refusal::NotGray)) +
-                                                      " (" + std::to_string(info.bitCount) + " bits, or a colour table that is not the gray ramp)"));
+                                                      (info.bitCount == 8 ? " (its colour table is not the gray ramp)"
+                                                                          : " (" + std::to_string(info.bitCount) + " bits)")));
     const std::int32_t height = info.height < 0 ? -info.height : info.height;
     const auto w = static_cast<std::uint64_t>(info.width), h = static_cast<std::uint64_t>(height);
     if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty()) return Fail(in.Name(), over);

@@ -208,7 +208,7 @@ bool ReadPgm(std::FILE* in, std::uint64_t maxPixels, GrayImage& image, std::stri
     if (maxval != 255) {
         // Levels 0..maxval become 0..255, rounded: maxval 15 makes 15 white, not near-black.
         std::array<std::uint8_t, 256> scaled{};
-        for (std::uint64_t v = 0; v <= maxval; ++v) scaled[v] = static_cast<std::uint8_t>((v * 255 + maxval / 2) / maxval);
+        for (std::size_t v = 0; v <= maxval; ++v) scaled[v] = static_cast<std::uint8_t>((v * 255 + maxval / 2) / maxval);
         const auto above = std::find_if(levels.begin(), levels.end(), [maxval](std::uint8_t v) { return v > maxval; });
         if (above != levels.end()) {
             error = "a sample (" + std::to_string(*above) + ") above maxval " + std::to_string(maxval);

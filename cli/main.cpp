@@ -432,7 +432,8 @@ int LoadGrayCommand(Host& host, const std::vector<std::string>& args) {
     Buffer<std::uint8_t> levels = Allocate<std::uint8_t>(w * h);
     if (!levels) return Fail(in.Name(), "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
     LoadGrayLevels(host, in.Path(), info.width, height, levels.get());
-    return WriteOutput(p.values.at("-o"), type, Picture{w, h, nullptr, levels.get()});
+    return WriteOutput(p.values.at("-o"), type,
+                       Picture{static_cast<std::size_t>(w), static_cast<std::size_t>(h), nullptr, levels.get()});
 }
 
 // True when `path` is a gray BMP of the image's size holding exactly its levels.

@@ -2,7 +2,7 @@
 # Debian 12 machine as root: each installs what is missing first.
 JOBS ?= 2
 
-.PHONY: all setup setup-cross build demo test test-unit test-asan test-i386 test-windows test-fuzz bench fuzz clean
+.PHONY: all setup setup-cross setup-win32 build demo test test-unit test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
 FUZZ_SECONDS ?= 600
 
 all: build
@@ -12,6 +12,9 @@ setup:
 
 setup-cross:
 	@scripts/setup.sh base cross
+
+setup-win32:
+	@scripts/setup.sh base cross win32
 
 build: setup
 	cmake --preset default
@@ -42,6 +45,13 @@ test-i386: setup-cross
 		qemu-i386 build-i386/fuzz/fuzz_$$t tests/data/crashers ../shared/corpus/bmpsuite build-fuzz/corpus/$$t || exit 1; \
 	done
 
+# The unit suite built for 64-bit Arm and run under qemu-aarch64: the plain kernels alone, on another CPU.
+test-aarch64: setup
+	@scripts/setup.sh arm
+	cmake --preset aarch64
+	cmake --build --preset aarch64 -j $(JOBS)
+	ctest --preset aarch64 -j $(JOBS)
+
 # Tessaly.dll for 32-bit Windows, checked as a PE file; the 64-bit Windows build run under Wine.
 test-windows: build setup-cross
 	cmake --preset mingw32
@@ -49,7 +59,15 @@ test-windows: build setup-cross
 	/usr/bin/python3 tests/windows/check_pe.py build-mingw32/Tessaly.dll i686-w64-mingw32-objdump
 	cmake --preset mingw64
 	cmake --build --preset mingw64 -j $(JOBS)
-	tests/windows/wine_e2e.sh build/tessaly build/tessaly_samples build-mingw64/tessaly.exe build-mingw64/wineprefix
+	tests/windows/wine_e2e.sh build/tessaly build/tessaly_samples build-mingw64/tessaly.exe build-mingw64/wineprefix ../shared
+
+# The 32-bit Windows build run for real under 32-bit Wine, in an emulated guest (the
+# guest's parts and Wine prefix are kept in build-win32/guest): every host command
+# compared with the Linux build's, the hostile scaled loads, and the ABI host.
+test-win32: build setup-win32
+	cmake --preset mingw32
+	cmake --build --preset mingw32 -j $(JOBS)
+	tests/windows/win32_e2e.sh build/tessaly build/tessaly_samples build-mingw32 ../shared build-win32/guest
 
 # Each fuzz target for 30 s (the saved crash inputs replay in the unit suite).
 test-fuzz: build
@@ -57,8 +75,8 @@ test-fuzz: build
 	cmake --build --preset fuzz -j $(JOBS)
 	fuzz/run_fuzzers.sh build-fuzz 30
 
-# The fuzz lane runs before the 32-bit one, which replays its corpus.
-test: test-unit test-asan test-fuzz test-i386 test-windows
+# The fuzz lane runs before the 32-bit one, which replays its corpus; the guest lane runs last.
+test: test-unit test-asan test-fuzz test-i386 test-aarch64 test-windows test-win32
 
 # Longer fuzzing: FUZZ_SECONDS per target (default 600).
 fuzz: build
@@ -71,8 +89,6 @@ bench: setup
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	build-bench/bench/tessaly_bench build-bench/Tessaly.so
-	GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=4294967296 \
-		build-bench/bench/tessaly_bench build-bench/Tessaly.so
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz build-i386 build-mingw32 build-mingw64
+	rm -rf build build-asan build-bench build-fuzz build-i386 build-aarch64 build-mingw32 build-mingw64 build-win32

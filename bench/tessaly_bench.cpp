@@ -1,11 +1,22 @@
 // Side-by-side benchmarks: loads, scaled loads and saves through the
-// plug-in's exports (as a host drives them, into a host buffer allocated once)
-// against OpenCV and stb_image, with a memcpy and a single write() as floors.
-// Prints each figure with the peer's beside it and the ratio.
+// plug-in's exports (as a host drives them, into a host buffer allocated
+// once) against OpenCV, stb_image and SDL2 given the same job (the same file,
+// read from the same folder), with floors (a memcpy, a single write()) where
+// the job has one.
 //
-// usage: tessaly_bench PLUGIN [WORK_DIR] [--quick]
+// Every measurement runs twice, each time in a child process of its own: with
+// glibc's allocator as shipped, and with freed memory reused (no mmap'd blocks,
+// no trimming, so a peer's large temporaries come back without page faults).
+// The parent prints one table with both and each row's goal.
+//
+// usage: tessaly_bench PLUGIN [WORK_DIR] [--quick] [--only TEXT] [--keep]
+//   WORK_DIR  where sample files are written (default /dev/shm)
+//   --quick   three timed runs per figure instead of seven
+//   --only    only the rows whose name holds TEXT
+//   --keep    leave the 4000 x 3000 samples in WORK_DIR
 #include <fcntl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,10 +26,13 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <SDL2/SDL.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -56,6 +70,7 @@ using tessaly::kit::Bytes;
 using Clock = std::chrono::steady_clock;
 
 int g_repeats = 7;
+constexpr const char* kReusedTunables = "glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=4294967296";
 
 // Median wall time of `fn` in milliseconds over g_repeats runs (after one warm-up).
 double TimeMs(const std::function<void()>& fn) {
@@ -69,6 +84,34 @@ double TimeMs(const std::function<void()>& fn) {
     std::sort(t.begin(), t.end());
     return t[t.size() / 2];
 }
+
+// ---- One row of the table, as a child measures it ----
+
+// How a row's goal is judged: against a named peer (or the best peer) by a
+// ratio, against a floor by a ratio, or as a rate or a time of ours alone.
+enum class Goal { PeerRatio, BestPeerRatio, FloorRatio, Rate, TimeUnder, None };
+
+struct Row {
+    std::string section, name;
+    double ours = 0;  // milliseconds, or Mpix/s for a Rate row
+    std::vector<std::pair<std::string, double>> peers;  // milliseconds
+    Goal goal = Goal::None;
+    double target = 0;
+    std::string against;  // the peer or floor a ratio is taken against
+    std::string note;
+};
+
+std::vector<Row> g_rows;
+
+void Emit(const Row& r) {
+    std::printf("R\t%s\t%s\t%.6f\t%d\t%.4f\t%s\t%s", r.section.c_str(), r.name.c_str(), r.ours, static_cast<int>(r.goal),
+                r.target, r.against.c_str(), r.note.c_str());
+    for (const auto& [peer, ms] : r.peers) std::printf("\t%s=%.6f", peer.c_str(), ms);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// ---- Samples ----
 
 using Plugin = tessaly::kit::PluginLibrary;
 
@@ -148,6 +191,15 @@ Bytes PackIndexed(const std::vector<std::uint8_t>& idx, int w, int h, int bits) 
     return data;
 }
 
+Bytes Pack24(const std::vector<std::uint32_t>& px, int w, int h) {
+    const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) / 4 * 4;
+    Bytes data(stride * h, 0);
+    for (int r = 0; r < h; ++r)
+        for (int x = 0; x < w; ++x)
+            std::memcpy(&data[r * stride + static_cast<std::size_t>(x) * 3], &px[static_cast<std::size_t>(h - 1 - r) * w + x], 3);
+    return data;
+}
+
 // An RLE4 stream: runs of equal index pairs, absolute runs elsewhere.
 Bytes Rle4(const std::vector<std::uint8_t>& idx, int w, int h) {
     Bytes out;
@@ -165,8 +217,7 @@ Bytes Rle4(const std::vector<std::uint8_t>& idx, int w, int h) {
             }
             int k = 0;
             while (x + k < w && k < 254 && !(x + k + 2 < w && v[x + k] == v[x + k + 1] && v[x + k] == v[x + k + 2])) ++k;
-            k = std::max(k, 3);
-            k = std::min(k, w - x);
+            k = std::min(std::max(k, 3), w - x);
             if (k < 3) {
                 out.push_back(static_cast<std::uint8_t>(k));
                 out.push_back(static_cast<std::uint8_t>(v[x] << 4 | v[x]));
@@ -202,38 +253,37 @@ void WriteFile(const std::string& path, const Bytes& b) {
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
+Bytes ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
 ImageRequest Request(const std::string& path, int w, int h) { return tessaly::kit::MakeRequest(path, w, h); }
 
-// Peak resident memory added by one load at the file's size, measured in a
-// child process: the host's buffer is allocated and touched first, then the
-// kernel's high-water mark is reset and read again after the load.
+long StatusKiB(const char* field) {
+    std::ifstream s("/proc/self/status");
+    std::string line;
+    while (std::getline(s, line))
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field)));
+    return 0;
+}
+
+// Peak resident memory added by one load, measured in a child process: the
+// host's buffer is allocated and touched first, then the kernel's high-water
+// mark is reset and read again after the load.
 long PeakKiBOfLoad(const Plugin& p, const std::string& path, int w, int h) {
     int fds[2];
     if (pipe(fds) != 0) return -1;
     const pid_t pid = fork();
     if (pid == 0) {
         std::vector<std::uint32_t> host(static_cast<std::size_t>(w) * h, 1);
-        auto hwm = [] {
-            std::ifstream s("/proc/self/status");
-            std::string line;
-            while (std::getline(s, line))
-                if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-            return 0L;
-        };
-        auto rss = [] {
-            std::ifstream s("/proc/self/status");
-            std::string line;
-            while (std::getline(s, line))
-                if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-            return 0L;
-        };
         { std::ofstream("/proc/self/clear_refs") << "5"; }
-        const long before = std::max(hwm(), rss());
+        const long before = std::max(StatusKiB("VmHWM:"), StatusKiB("VmRSS:"));
         ImageRequest r = Request(path, w, h);
         ImageRecord rec{};
         rec.pixels = host.data();
         p.imageProc(ImageCmdLoad, &r, &rec);
-        const long delta = hwm() - before;
+        const long delta = StatusKiB("VmHWM:") - before;
         (void)!write(fds[1], &delta, sizeof delta);
         _exit(0);
     }
@@ -245,234 +295,517 @@ long PeakKiBOfLoad(const Plugin& p, const std::string& path, int w, int h) {
     return delta;
 }
 
-void Row(const char* what, double oursMs, const char* peer, double peerMs, double mpix) {
-    std::printf("  %-34s ours %8.2f ms (%6.0f Mpix/s)   %-14s %8.2f ms (%6.0f Mpix/s)   ratio %5.2fx\n", what, oursMs,
-                mpix / oursMs * 1000, peer, peerMs, mpix / peerMs * 1000, peerMs / oursMs);
+// ---- The measurements, run in each child ----
+
+struct Context {
+    Plugin plugin;
+    std::string dir;
+    std::string only;
+    bool keep = false;
+    bool Wanted(const std::string& name) const { return only.empty() || name.find(only) != std::string::npos; }
+};
+
+double OursLoad(const Context& c, const std::string& path, std::vector<std::uint32_t>& host, int w, int h) {
+    ImageRequest req = Request(path, w, h);
+    ImageRecord rec{};
+    rec.pixels = host.data();
+    if (c.plugin.imageProc(ImageCmdLoad, &req, &rec) != 0) std::fprintf(stderr, "LOAD FAILED: %s\n", path.c_str());
+    return TimeMs([&] { c.plugin.imageProc(ImageCmdLoad, &req, &rec); });
+}
+
+// The peers' loads of the same file, read from the same folder, to 32-bit
+// pixels (B, G, R, A where they can): each given the job a host gives us.
+void PeerLoads(const std::string& path, Row& row, bool withStb) {
+    cv::Mat decoded, bgra;
+    row.peers.emplace_back("OpenCV", TimeMs([&] {
+                               decoded = cv::imread(path, cv::IMREAD_COLOR);
+                               cv::cvtColor(decoded, bgra, cv::COLOR_BGR2BGRA);
+                           }));
+    int sw, sh, sn;
+    if (withStb) {
+        if (stbi_uc* probe = stbi_load(path.c_str(), &sw, &sh, &sn, 4)) {
+            stbi_image_free(probe);
+            row.peers.emplace_back("stb_image", TimeMs([&] { stbi_image_free(stbi_load(path.c_str(), &sw, &sh, &sn, 4)); }));
+        }
+    }
+    row.peers.emplace_back("SDL2", TimeMs([&] {
+                               SDL_Surface* s = SDL_LoadBMP(path.c_str());
+                               if (!s) return;
+                               SDL_Surface* t = SDL_ConvertSurfaceFormat(s, SDL_PIXELFORMAT_ARGB8888, 0);
+                               SDL_FreeSurface(t);
+                               SDL_FreeSurface(s);
+                           }));
+}
+
+void MeasureLoads(const Context& c) {
+    const int W = 4000, H = 3000;
+    std::vector<std::uint32_t> host(static_cast<std::size_t>(W) * H, 0);  // the host's buffer, allocated once
+    const auto photo = Photo(W, H);
+    const auto idx8 = Indices(W, H, 256, false), idx4 = Indices(W, H, 16, false), idx1 = Indices(W, H, 2, false);
+    const auto scr8 = Indices(W, H, 256, true), scr4 = Indices(W, H, 16, true);
+    Bytes d32(static_cast<std::size_t>(W) * 4 * H, 0);
+    for (int r = 0; r < H; ++r) std::memcpy(&d32[static_cast<std::size_t>(r) * W * 4], &photo[static_cast<std::size_t>(H - 1 - r) * W], static_cast<std::size_t>(W) * 4);
+    const struct {
+        const char* name;
+        Bytes file;
+        double goal;
+    } samples[] = {
+        {"24-bit", BmpFile(W, H, 24, 0, {}, Pack24(photo, W, H)), 2.0},
+        {"32-bit", BmpFile(W, H, 32, 0, {}, d32), 2.0},
+        {"8-bit", BmpFile(W, H, 8, 0, GrayPalette(256), PackIndexed(idx8, W, H, 8)), 2.0},
+        {"4-bit", BmpFile(W, H, 4, 0, GrayPalette(16), PackIndexed(idx4, W, H, 4)), 2.0},
+        {"1-bit", BmpFile(W, H, 1, 0, GrayPalette(2), PackIndexed(idx1, W, H, 1)), 2.0},
+        {"RLE8 photo", BmpFile(W, H, 8, 1, GrayPalette(256), Rle8(idx8, W, H)), 3.0},
+        {"RLE8 screen", BmpFile(W, H, 8, 1, GrayPalette(256), Rle8(scr8, W, H)), 3.0},
+        {"RLE4 photo", BmpFile(W, H, 4, 2, GrayPalette(16), Rle4(idx4, W, H)), 3.0},
+        {"RLE4 screen", BmpFile(W, H, 4, 2, GrayPalette(16), Rle4(scr4, W, H)), 3.0},
+    };
+    for (const auto& s : samples) {
+        const std::string name = std::string("load ") + s.name;
+        if (!c.Wanted(name)) continue;
+        const std::string path = c.dir + "/tessaly-bench.bmp";
+        WriteFile(path, s.file);
+        if (c.keep) WriteFile(c.dir + "/" + s.name + ".bmp", s.file);
+        Row row{"Loads at the file's own size, 4000 x 3000", name};
+        row.ours = OursLoad(c, path, host, W, H);
+        PeerLoads(path, row, true);
+        row.goal = Goal::PeerRatio;
+        row.target = s.goal;
+        row.against = "OpenCV";
+        row.note = "peak " + std::to_string(PeakKiBOfLoad(c.plugin, path, W, H)) + " KiB beyond the host's buffer";
+        Emit(row);
+        if (std::string(s.name) == "24-bit") {
+            // The floor of a 24-bit load: reading the file and writing the host's buffer once.
+            std::vector<std::uint8_t> buffer(s.file.size());
+            Row floor{"Loads at the file's own size, 4000 x 3000", "load 24-bit against its floor", row.ours};
+            floor.peers.emplace_back("read + memcpy", TimeMs([&] {
+                                         const int fd = open(path.c_str(), O_RDONLY);
+                                         (void)!read(fd, buffer.data(), buffer.size());
+                                         close(fd);
+                                         std::memcpy(host.data(), photo.data(), photo.size() * 4);
+                                     }));
+            floor.goal = Goal::FloorRatio;
+            floor.target = 2.0;
+            floor.against = "read + memcpy";
+            Emit(floor);
+        }
+    }
+}
+
+void MeasureSmallLoads(const Context& c) {
+    for (const int side : {1, 32, 256, 640}) {
+        const int w = side, h = side == 640 ? 480 : side;
+        const std::string name = "load " + std::to_string(w) + " x " + std::to_string(h) + " 24-bit";
+        if (!c.Wanted(name)) continue;
+        const Bytes file = BmpFile(w, h, 24, 0, {}, Pack24(Photo(w, h), w, h));
+        const std::string path = c.dir + "/tessaly-small.bmp";
+        WriteFile(path, file);
+        std::vector<std::uint32_t> host(static_cast<std::size_t>(w) * h);
+        Row row{"Small files (fixed cost per call: the 1 x 1 file)", name};
+        row.ours = OursLoad(c, path, host, w, h);
+        PeerLoads(path, row, true);
+        if (side == 1) {
+            row.goal = Goal::TimeUnder;
+            row.target = 0.020;
+        } else {
+            row.goal = Goal::PeerRatio;
+            row.target = 1.5;
+            row.against = "OpenCV";
+        }
+        Emit(row);
+        std::remove(path.c_str());
+    }
+}
+
+void MeasureScaled(const Context& c) {
+    const struct {
+        int sw, sh, dw, dh;
+        double goal;
+    } scales[] = {{4000, 3000, 1000, 750, 1.5}, {4000, 3000, 2000, 1500, 1.5}, {640, 480, 1920, 1440, 3.0}};
+    for (const auto& sc : scales) {
+        char name[64];
+        std::snprintf(name, sizeof name, "scale %dx%d -> %dx%d", sc.sw, sc.sh, sc.dw, sc.dh);
+        if (!c.Wanted(name)) continue;
+        const auto src = Photo(sc.sw, sc.sh);
+        const std::string path = c.dir + "/tessaly-bench.bmp";
+        WriteFile(path, BmpFile(sc.sw, sc.sh, 24, 0, {}, Pack24(src, sc.sw, sc.sh)));
+        std::vector<std::uint32_t> out(static_cast<std::size_t>(sc.dw) * sc.dh);
+        Row row{"Scaled loads (ours: the whole load; peer: cv::resize INTER_CUBIC alone, one thread)", name};
+        row.ours = OursLoad(c, path, out, sc.dw, sc.dh);
+        const cv::Mat srcMat(sc.sh, sc.sw, CV_8UC4, const_cast<std::uint32_t*>(src.data()));
+        cv::Mat dst(sc.dh, sc.dw, CV_8UC4);
+        row.peers.emplace_back("cv::resize", TimeMs([&] { cv::resize(srcMat, dst, dst.size(), 0, 0, cv::INTER_CUBIC); }));
+        row.goal = Goal::PeerRatio;
+        row.target = sc.goal;
+        row.against = "cv::resize";
+        Emit(row);
+    }
+}
+
+void MeasureHostile(const Context& c) {
+    const std::vector<std::uint32_t> onePalette = {0x102030};
+    Bytes sparse;  // two rows drawn, then the end of the bitmap
+    for (int r = 0; r < 2; ++r) {
+        for (int k = 0; k < 15; ++k) sparse.insert(sparse.end(), {255, static_cast<std::uint8_t>(r * 7 + k)});
+        sparse.insert(sparse.end(), {static_cast<std::uint8_t>(4000 - 15 * 255), 9, 0, 0});
+    }
+    sparse.insert(sparse.end(), {0, 1});
+    const Bytes photo = BmpFile(4000, 3000, 24, 0, {}, Pack24(Photo(4000, 3000), 4000, 3000));
+    const struct {
+        const char* name;
+        Bytes file;
+        int dw, dh;
+    } cases[] = {
+        {"24-bit 1 x 2^20, 310 B", BmpFile(1, 1 << 20, 24, 0, {}, Bytes(256, 7)), 1024, 1},
+        {"24-bit 1 x 2^20, 310 B", BmpFile(1, 1 << 20, 24, 0, {}, Bytes(256, 7)), 4096, 4096},
+        {"24-bit 1 x 2^22, 1 KB", BmpFile(1, 1 << 22, 24, 0, {}, Bytes(970, 7)), 128, 1},
+        {"24-bit 2^26 x 1, 16 KB", BmpFile(1 << 26, 1, 24, 0, {}, Bytes(16330, 7)), 1, 1},
+        {"24-bit (2^30-1) x 1, 262 KB", BmpFile((1 << 30) - 1, 1, 24, 0, {}, Bytes(262090, 7)), 1000, 1},
+        {"RLE8 1 x 4000000, 60 B", BmpFile(1, 4000000, 8, 1, onePalette, {0, 1}), 2000, 2000},
+        {"RLE8 4000 x 3000 sparse, 1.1 KB", BmpFile(4000, 3000, 8, 1, GrayPalette(256), sparse), 4000, 1},
+        {"RLE4 65535 x 1024, 140 B", BmpFile(65535, 1024, 4, 2, GrayPalette(16), {0x10, 0x21, 0, 1}), 522, 82},
+        {"24-bit photo 4000 x 3000", photo, 4000, 1},
+        {"24-bit photo 4000 x 3000", photo, 1, 3000},
+        {"24-bit photo 4000 x 3000", photo, 100, 75},
+        {"24-bit photo 4000 x 3000", photo, 1, 1},
+    };
+    for (const auto& h : cases) {
+        const std::string name = std::string(h.name) + " -> " + std::to_string(h.dw) + " x " + std::to_string(h.dh);
+        if (!c.Wanted(name)) continue;
+        const std::string path = c.dir + "/tessaly-hostile.bmp";
+        WriteFile(path, h.file);
+        std::vector<std::uint32_t> out(static_cast<std::size_t>(h.dw) * h.dh);
+        ImageRequest req = Request(path, h.dw, h.dh);
+        ImageRecord rec{};
+        rec.pixels = out.data();
+        const double sw = tessaly::LoadLe32Unchecked(&h.file[18]), sh = tessaly::LoadLe32Unchecked(&h.file[22]);
+        timespec a{}, b{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
+        const int result = c.plugin.imageProc(ImageCmdLoad, &req, &rec);
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
+        Row row{"Hostile geometries, scaled (CPU time; per (source + target) pixel; peak memory beyond the host's buffer)", name};
+        row.ours = static_cast<double>(b.tv_sec - a.tv_sec) * 1e3 + static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e6;
+        char note[96];
+        std::snprintf(note, sizeof note, "%s, %.3f ns per pixel, peak %ld KiB", result == 0 ? "loaded" : "refused",
+                      row.ours * 1e6 / (sw * sh + double(h.dw) * h.dh), PeakKiBOfLoad(c.plugin, path, h.dw, h.dh));
+        row.note = note;
+        Emit(row);
+        std::remove(path.c_str());
+    }
+}
+
+void MeasureSaves(const Context& c) {
+    const int W = 4000, H = 3000;
+    const double mpix = W * double(H) / 1e6;
+    const auto photo = Photo(W, H);
+    for (const int bits : {24, 32}) {
+        const std::string name = "save " + std::to_string(bits) + "-bit";
+        if (!c.Wanted(name)) continue;
+        const std::string path = c.dir + "/tessaly-save.bmp";
+        ImageRequest req = Request(path, W, H);
+        req.bitCount = static_cast<std::uint8_t>(bits);
+        ImageRecord rec{};
+        rec.pixels = const_cast<std::uint32_t*>(photo.data());
+        Row row{"Saves of 4000 x 3000 to " + c.dir, name};
+        row.ours = TimeMs([&] { c.plugin.imageProc(ImageCmdSave, &req, &rec); });
+        const Bytes same = ReadFileBytes(path);
+        const std::string floorPath = c.dir + "/tessaly-floor.bmp";
+        row.peers.emplace_back("one write()", TimeMs([&] {
+                                   const int fd = open(floorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                                   (void)!write(fd, same.data(), same.size());
+                                   close(fd);
+                               }));
+        const cv::Mat m(H, W, CV_8UC4, const_cast<std::uint32_t*>(photo.data()));
+        cv::Mat bgr;
+        row.peers.emplace_back("OpenCV", TimeMs([&] {
+                                   if (bits == 24) {
+                                       cv::cvtColor(m, bgr, cv::COLOR_BGRA2BGR);
+                                       cv::imwrite(c.dir + "/tessaly-cv.bmp", bgr);
+                                   } else {
+                                       cv::imwrite(c.dir + "/tessaly-cv.bmp", m);
+                                   }
+                               }));
+        row.peers.emplace_back("stb_image_write", TimeMs([&] {
+                                   if (bits == 24) {
+                                       std::vector<std::uint8_t> rgb(static_cast<std::size_t>(W) * H * 3);
+                                       for (std::size_t i = 0; i < photo.size(); ++i) {
+                                           rgb[3 * i] = static_cast<std::uint8_t>(photo[i] >> 16);
+                                           rgb[3 * i + 1] = static_cast<std::uint8_t>(photo[i] >> 8);
+                                           rgb[3 * i + 2] = static_cast<std::uint8_t>(photo[i]);
+                                       }
+                                       stbi_write_bmp((c.dir + "/tessaly-stb.bmp").c_str(), W, H, 3, rgb.data());
+                                   } else {
+                                       stbi_write_bmp((c.dir + "/tessaly-stb.bmp").c_str(), W, H, 4, photo.data());
+                                   }
+                               }));
+        row.peers.emplace_back("SDL2", TimeMs([&] {
+                                   SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(
+                                       const_cast<std::uint32_t*>(photo.data()), W, H, 32, W * 4, SDL_PIXELFORMAT_ARGB8888);
+                                   SDL_Surface* t = bits == 24 ? SDL_ConvertSurfaceFormat(s, SDL_PIXELFORMAT_BGR24, 0) : s;
+                                   SDL_SaveBMP(t, (c.dir + "/tessaly-sdl.bmp").c_str());
+                                   if (t != s) SDL_FreeSurface(t);
+                                   SDL_FreeSurface(s);
+                               }));
+        row.goal = Goal::FloorRatio;
+        row.target = 1.15;
+        row.against = "one write()";
+        Emit(row);
+        std::remove(floorPath.c_str());
+    }
+    if (c.Wanted("RLE8 encoder")) {
+        // The encoder as a save runs it: the palette learnt, then each line indexed and encoded into one reused buffer.
+        std::vector<std::uint8_t> line(W), items(tessaly::MaxRle8LineBytes(W));
+        const tessaly::Simd simd = tessaly::BestSimd();
+        const double ms = TimeMs([&] {
+            tessaly::PaletteIndexer indexer;
+            indexer.Learn(photo, simd);
+            for (int r = H; r-- > 0;) {
+                indexer.IndexRow({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, line, simd);
+                (void)tessaly::EncodeRle8Line(line, items.data());
+            }
+        });
+        Row row{"Saves of 4000 x 3000 to " + c.dir, "RLE8 encoder (indexer and stream, photo)", mpix / ms * 1000};
+        row.goal = Goal::Rate;
+        row.target = 600;
+        Emit(row);
+    }
+    if (c.Wanted("8-bit RLE save")) {
+        const std::string path = c.dir + "/tessaly-rle.bmp";
+        ImageRequest req = Request(path, W, H);
+        req.bitCount = 8;
+        req.compression = 1;
+        ImageRecord rec{};
+        rec.pixels = const_cast<std::uint32_t*>(photo.data());
+        Row row{"Saves of 4000 x 3000 to " + c.dir, "8-bit RLE save through the plug-in",
+                mpix / TimeMs([&] { c.plugin.imageProc(ImageCmdSave, &req, &rec); }) * 1000};
+        row.goal = Goal::Rate;
+        row.target = 400;
+        Emit(row);
+        std::remove(path.c_str());
+    }
+    if (c.Wanted("save 32-bit to disk")) {
+        // A disk-backed folder: ours syncs the file and its folder; the floor does the same by hand.
+        const std::string disk = "/var/tmp";
+        const std::string path = disk + "/tessaly-fsync.bmp";
+        ImageRequest req = Request(path, W, H);
+        req.bitCount = 32;
+        ImageRecord rec{};
+        rec.pixels = const_cast<std::uint32_t*>(photo.data());
+        Row row{"Saves of 4000 x 3000 to " + c.dir, "save 32-bit to disk (/var/tmp), fsync included"};
+        row.ours = TimeMs([&] { c.plugin.imageProc(ImageCmdSave, &req, &rec); });
+        const Bytes same = ReadFileBytes(path);
+        row.peers.emplace_back("write + fsync + rename", TimeMs([&] {
+                                   const std::string tmp = disk + "/tessaly-fsync.tmp";
+                                   const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                                   (void)!write(fd, same.data(), same.size());
+                                   fsync(fd);
+                                   close(fd);
+                                   std::rename(tmp.c_str(), (disk + "/tessaly-fsync-floor.bmp").c_str());
+                                   const int dfd = open(disk.c_str(), O_RDONLY | O_DIRECTORY);
+                                   fsync(dfd);
+                                   close(dfd);
+                               }));
+        const cv::Mat m(H, W, CV_8UC4, const_cast<std::uint32_t*>(photo.data()));
+        row.peers.emplace_back("OpenCV (no sync)", TimeMs([&] { cv::imwrite(disk + "/tessaly-cv.bmp", m); }));
+        row.goal = Goal::FloorRatio;
+        row.target = 1.1;
+        row.against = "write + fsync + rename";
+        Emit(row);
+        for (const char* f : {"/tessaly-fsync.bmp", "/tessaly-fsync-floor.bmp", "/tessaly-cv.bmp"}) std::remove((disk + f).c_str());
+    }
+    for (const char* f : {"/tessaly-save.bmp", "/tessaly-cv.bmp", "/tessaly-stb.bmp", "/tessaly-sdl.bmp"}) std::remove((c.dir + f).c_str());
+}
+
+int RunChild(const Context& c) {
+    cv::setNumThreads(1);
+    MeasureLoads(c);
+    MeasureSmallLoads(c);
+    MeasureScaled(c);
+    MeasureHostile(c);
+    MeasureSaves(c);
+    std::remove((c.dir + "/tessaly-bench.bmp").c_str());
+    return 0;
+}
+
+// ---- The parent: both modes, one table ----
+
+struct Merged {
+    Row shipped, reused;
+    bool haveShipped = false, haveReused = false;
+};
+
+std::vector<Row> ParseRows(const std::string& text) {
+    std::vector<Row> rows;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("R\t", 0) != 0) continue;
+        std::vector<std::string> f;
+        std::size_t at = 2;
+        for (std::size_t tab; (tab = line.find('\t', at)) != std::string::npos; at = tab + 1) f.push_back(line.substr(at, tab - at));
+        f.push_back(line.substr(at));
+        if (f.size() < 7) continue;
+        Row r{f[0], f[1], std::stod(f[2])};
+        r.goal = static_cast<Goal>(std::stoi(f[3]));
+        r.target = std::stod(f[4]);
+        r.against = f[5];
+        r.note = f[6];
+        for (std::size_t i = 7; i < f.size(); ++i) {
+            const auto eq = f[i].rfind('=');
+            r.peers.emplace_back(f[i].substr(0, eq), std::stod(f[i].substr(eq + 1)));
+        }
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+std::string RunMode(char** argv, const char* tunables) {
+    int fds[2];
+    if (pipe(fds) != 0) std::exit(1);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        if (tunables) setenv("GLIBC_TUNABLES", tunables, 1);
+        else unsetenv("GLIBC_TUNABLES");
+        setenv("TESSALY_BENCH_CHILD", "1", 1);
+        execv("/proc/self/exe", argv);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    return out;
+}
+
+double BestPeer(const Row& r, std::string* who = nullptr) {
+    double best = 0;
+    for (const auto& [name, ms] : r.peers)
+        if (name.find("write") == std::string::npos && name.find("memcpy") == std::string::npos && (best == 0 || ms < best)) {
+            best = ms;
+            if (who) *who = name;
+        }
+    return best;
+}
+
+double PeerMs(const Row& r, const std::string& name) {
+    for (const auto& [n, ms] : r.peers)
+        if (n == name) return ms;
+    return 0;
+}
+
+// The figure a row's goal judges, in one mode, and whether it meets the goal.
+std::pair<double, bool> Judge(const Row& r) {
+    switch (r.goal) {
+    case Goal::PeerRatio: {
+        const double ratio = PeerMs(r, r.against) / r.ours;
+        return {ratio, ratio >= r.target};
+    }
+    case Goal::BestPeerRatio: {
+        const double ratio = BestPeer(r) / r.ours;
+        return {ratio, ratio >= r.target};
+    }
+    case Goal::FloorRatio: {
+        const double ratio = r.ours / PeerMs(r, r.against);
+        return {ratio, ratio <= r.target};
+    }
+    case Goal::Rate: return {r.ours, r.ours >= r.target};
+    case Goal::TimeUnder: return {r.ours, r.ours <= r.target};
+    case Goal::None: return {r.ours, true};
+    }
+    return {0, false};
+}
+
+std::string GoalText(const Row& r) {
+    char t[96];
+    switch (r.goal) {
+    case Goal::PeerRatio: std::snprintf(t, sizeof t, ">= %.1fx %s", r.target, r.against.c_str()); break;
+    case Goal::BestPeerRatio: std::snprintf(t, sizeof t, ">= %.1fx every peer", r.target); break;
+    case Goal::FloorRatio: std::snprintf(t, sizeof t, "<= %.2fx %s", r.target, r.against.c_str()); break;
+    case Goal::Rate: std::snprintf(t, sizeof t, ">= %.0f Mpix/s", r.target); break;
+    case Goal::TimeUnder: std::snprintf(t, sizeof t, "< %.0f us", r.target * 1000); break;
+    case Goal::None: return "";
+    }
+    return t;
+}
+
+std::string Figure(const Row& r) {
+    char t[48];
+    const auto [value, met] = Judge(r);
+    if (r.goal == Goal::Rate) std::snprintf(t, sizeof t, "%.0f Mpix/s", value);
+    else if (r.goal == Goal::TimeUnder) std::snprintf(t, sizeof t, "%.1f us", value * 1000);
+    else if (r.goal == Goal::None) std::snprintf(t, sizeof t, "%.2f ms", value);
+    else if (r.ours < 0.1) std::snprintf(t, sizeof t, "%.1f us, %.2fx", r.ours * 1000, value);
+    else std::snprintf(t, sizeof t, "%.2f ms, %.2fx", r.ours, value);
+    return t;
+}
+
+int RunParent(char** argv) {
+    const std::vector<Row> shipped = ParseRows(RunMode(argv, nullptr));
+    const std::vector<Row> reused = ParseRows(RunMode(argv, kReusedTunables));
+    std::vector<std::string> order;
+    std::map<std::string, Merged> rows;
+    for (const auto* set : {&shipped, &reused})
+        for (const Row& r : *set) {
+            const std::string key = r.section + "|" + r.name;
+            if (!rows.count(key)) order.push_back(key);
+            Merged& m = rows[key];
+            (set == &shipped ? m.shipped : m.reused) = r;
+            (set == &shipped ? m.haveShipped : m.haveReused) = true;
+        }
+    std::printf("Two child processes each: glibc's allocator as shipped, and freed memory reused (%s).\n", kReusedTunables);
+    std::printf("Figures: shipped / reused. Ratios: the peer's (or the floor's) time over ours, or ours over the floor.\n");
+    std::string section;
+    int met = 0, judged = 0;
+    for (const std::string& key : order) {
+        const Merged& m = rows[key];
+        const Row& a = m.haveShipped ? m.shipped : m.reused;
+        if (a.section != section) {
+            section = a.section;
+            std::printf("\n%s\n", section.c_str());
+        }
+        const Row& b = m.haveReused ? m.reused : a;
+        std::string peers;
+        for (const auto& [name, ms] : a.peers) {
+            char t[96];
+            if (ms < 0.1) std::snprintf(t, sizeof t, "%s%s %.1f / %.1f us", peers.empty() ? "" : ", ", name.c_str(), ms * 1000, PeerMs(b, name) * 1000);
+            else std::snprintf(t, sizeof t, "%s%s %.2f / %.2f ms", peers.empty() ? "" : ", ", name.c_str(), ms, PeerMs(b, name));
+            peers += t;
+        }
+        const bool ok = Judge(a).second && Judge(b).second;
+        if (a.goal != Goal::None) {
+            ++judged;
+            met += ok;
+        }
+        std::printf("  %-44s %-24s / %-24s %-28s %s\n", a.name.c_str(), Figure(a).c_str(), Figure(b).c_str(),
+                    GoalText(a).c_str(), a.goal == Goal::None ? "" : ok ? "met" : "NOT MET");
+        if (!peers.empty()) std::printf("  %-44s %s\n", "", peers.c_str());
+        if (!a.note.empty()) std::printf("  %-44s %s\n", "", a.note.c_str());
+    }
+    std::printf("\n%d of %d goals met in both modes\n", met, judged);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: tessaly_bench PLUGIN [WORK_DIR] [--quick]\n");
+        std::fprintf(stderr, "usage: tessaly_bench PLUGIN [WORK_DIR] [--quick] [--only TEXT] [--keep]\n");
         return 2;
     }
-    Plugin plugin;
-    LoadPlugin(plugin, argv[1]);
-    const std::string dir = argc > 2 && argv[2][0] != '-' ? argv[2] : "/dev/shm";
-    for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]) == "--quick") g_repeats = 3;
-    cv::setNumThreads(1);
-    const char* tunables = std::getenv("GLIBC_TUNABLES");
-    std::printf("allocator: %s\n", tunables ? tunables : "glibc as shipped");
-
-    const int W = 4000, H = 3000;
-    const double mpix = W * double(H) / 1e6;
-    std::vector<std::uint32_t> host(static_cast<std::size_t>(W) * H, 0);  // the host's buffer, allocated once
-
-    const auto photo = Photo(W, H);
-    struct Sample {
-        const char* name;
-        Bytes file;
-    };
-    std::vector<Sample> samples;
-    {
-        Bytes d24, d32;
-        const std::size_t s24 = (static_cast<std::size_t>(W) * 3 + 3) / 4 * 4;
-        d24.assign(s24 * H, 0);
-        d32.assign(static_cast<std::size_t>(W) * 4 * H, 0);
-        for (int r = 0; r < H; ++r)
-            for (int x = 0; x < W; ++x) {
-                const std::uint32_t p = photo[static_cast<std::size_t>(H - 1 - r) * W + x];
-                std::memcpy(&d24[r * s24 + static_cast<std::size_t>(x) * 3], &p, 3);
-                std::memcpy(&d32[(static_cast<std::size_t>(r) * W + x) * 4], &p, 4);
-            }
-        samples.push_back({"24-bit", BmpFile(W, H, 24, 0, {}, d24)});
-        samples.push_back({"32-bit", BmpFile(W, H, 32, 0, {}, d32)});
+    if (!std::getenv("TESSALY_BENCH_CHILD")) return RunParent(argv);
+    Context c;
+    LoadPlugin(c.plugin, argv[1]);
+    c.dir = argc > 2 && argv[2][0] != '-' ? argv[2] : "/dev/shm";
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--quick") g_repeats = 3;
+        if (a == "--keep") c.keep = true;
+        if (a == "--only" && i + 1 < argc) c.only = argv[++i];
     }
-    const auto idx8 = Indices(W, H, 256, false), idx4 = Indices(W, H, 16, false), idx1 = Indices(W, H, 2, false);
-    const auto scr8 = Indices(W, H, 256, true), scr4 = Indices(W, H, 16, true);
-    samples.push_back({"8-bit", BmpFile(W, H, 8, 0, GrayPalette(256), PackIndexed(idx8, W, H, 8))});
-    samples.push_back({"4-bit", BmpFile(W, H, 4, 0, GrayPalette(16), PackIndexed(idx4, W, H, 4))});
-    samples.push_back({"1-bit", BmpFile(W, H, 1, 0, GrayPalette(2), PackIndexed(idx1, W, H, 1))});
-    samples.push_back({"RLE8 photo", BmpFile(W, H, 8, 1, GrayPalette(256), Rle8(idx8, W, H))});
-    samples.push_back({"RLE8 screen", BmpFile(W, H, 8, 1, GrayPalette(256), Rle8(scr8, W, H))});
-    samples.push_back({"RLE4 photo", BmpFile(W, H, 4, 2, GrayPalette(16), Rle4(idx4, W, H))});
-    samples.push_back({"RLE4 screen", BmpFile(W, H, 4, 2, GrayPalette(16), Rle4(scr4, W, H))});
-
-    std::printf("\nLoad at the file's own size, 4000 x 3000 (peer: cv::imdecode + cvtColor to BGRA; goal 1.2x, RLE 2x)\n");
-    const double floor = TimeMs([&] { std::memcpy(host.data(), photo.data(), photo.size() * 4); });
-    std::printf("  memcpy of the output: %.2f ms (%.0f Mpix/s)\n", floor, mpix / floor * 1000);
-    for (const Sample& s : samples) {
-        const std::string path = dir + "/tessaly-bench.bmp";
-        WriteFile(path, s.file);
-        ImageRequest req = Request(path, W, H);
-        ImageRecord rec{};
-        rec.pixels = host.data();
-        if (plugin.imageProc(ImageCmdLoad, &req, &rec) != 0) std::printf("  %s: LOAD FAILED\n", s.name);
-        const double ours = TimeMs([&] { plugin.imageProc(ImageCmdLoad, &req, &rec); });
-        const cv::Mat encoded(1, static_cast<int>(s.file.size()), CV_8U, const_cast<std::uint8_t*>(s.file.data()));
-        cv::Mat decoded, bgra;
-        const double cv = TimeMs([&] {
-            decoded = cv::imdecode(encoded, cv::IMREAD_COLOR);
-            cv::cvtColor(decoded, bgra, cv::COLOR_BGR2BGRA);
-        });
-        Row(s.name, ours, "OpenCV", cv, mpix);
-        int sw, sh, sn;
-        stbi_uc* probe = stbi_load_from_memory(s.file.data(), static_cast<int>(s.file.size()), &sw, &sh, &sn, 4);
-        if (probe) {
-            stbi_image_free(probe);
-            const double stb = TimeMs([&] {
-                stbi_image_free(stbi_load_from_memory(s.file.data(), static_cast<int>(s.file.size()), &sw, &sh, &sn, 4));
-            });
-            std::printf("  %-34s %55s %8.2f ms (%6.0f Mpix/s)   ratio %5.2fx\n", "", "stb_image", stb, mpix / stb * 1000, stb / ours);
-        }
-        const long peak = PeakKiBOfLoad(plugin, path, W, H);
-        std::printf("  %-34s peak memory beyond the host's buffer: %ld KiB (file %zu KiB)\n", "", peak, s.file.size() / 1024);
-    }
-
-    std::printf("\nScaled loads (ours: the whole load; peer: cv::resize INTER_CUBIC alone, one thread)\n");
-    struct Scale {
-        int sw, sh, dw, dh;
-        double goal;  // how many times faster than the peer
-    };
-    for (const Scale sc : {Scale{4000, 3000, 1000, 750, 1.5}, Scale{4000, 3000, 2000, 1500, 1.5}, Scale{640, 480, 1920, 1440, 3.0}}) {
-        const auto src = sc.sw == W ? photo : Photo(sc.sw, sc.sh);
-        const std::size_t stride = (static_cast<std::size_t>(sc.sw) * 3 + 3) / 4 * 4;
-        Bytes d24(stride * sc.sh, 0);
-        for (int r = 0; r < sc.sh; ++r)
-            for (int x = 0; x < sc.sw; ++x)
-                std::memcpy(&d24[r * stride + static_cast<std::size_t>(x) * 3], &src[static_cast<std::size_t>(sc.sh - 1 - r) * sc.sw + x], 3);
-        const std::string path = dir + "/tessaly-bench.bmp";
-        WriteFile(path, BmpFile(sc.sw, sc.sh, 24, 0, {}, d24));
-        std::vector<std::uint32_t> out(static_cast<std::size_t>(sc.dw) * sc.dh);
-        ImageRequest req = Request(path, sc.dw, sc.dh);
-        ImageRecord rec{};
-        rec.pixels = out.data();
-        const double ours = TimeMs([&] { plugin.imageProc(ImageCmdLoad, &req, &rec); });
-        const cv::Mat srcMat(sc.sh, sc.sw, CV_8UC4, const_cast<std::uint32_t*>(src.data()));
-        cv::Mat dst(sc.dh, sc.dw, CV_8UC4);
-        const double cv = TimeMs([&] { cv::resize(srcMat, dst, dst.size(), 0, 0, cv::INTER_CUBIC); });
-        char what[64];
-        std::snprintf(what, sizeof what, "%dx%d -> %dx%d", sc.sw, sc.sh, sc.dw, sc.dh);
-        Row(what, ours, "cv::resize", cv, sc.dw * double(sc.dh) / 1e6);
-        std::printf("  %-34s goal %.1fx: %s\n", "", sc.goal, cv / ours >= sc.goal ? "met" : "NOT MET");
-    }
-
-    std::printf("\nHostile geometries, scaled: CPU time per (source + target) pixel, peak memory beyond the host's buffer\n");
-    {
-        struct Hostile {
-            const char* name;
-            Bytes file;
-            int dw, dh;
-        };
-        const std::vector<std::uint32_t> onePalette = {0x102030};
-        Bytes sparse;  // two rows drawn, then the end of the bitmap
-        for (int r = 0; r < 2; ++r) {
-            for (int k = 0; k < 15; ++k) sparse.insert(sparse.end(), {255, static_cast<std::uint8_t>(r * 7 + k)});
-            sparse.insert(sparse.end(), {static_cast<std::uint8_t>(4000 - 15 * 255), 9, 0, 0});
-        }
-        sparse.insert(sparse.end(), {0, 1});
-        std::vector<Hostile> cases;
-        cases.push_back({"24-bit 1 x 2^20, 310 B", BmpFile(1, 1 << 20, 24, 0, {}, Bytes(256, 7)), 1024, 1});
-        cases.push_back({"24-bit 1 x 2^20, 310 B", BmpFile(1, 1 << 20, 24, 0, {}, Bytes(256, 7)), 4096, 4096});
-        cases.push_back({"24-bit 1 x 2^22, 1 KB", BmpFile(1, 1 << 22, 24, 0, {}, Bytes(970, 7)), 128, 1});
-        cases.push_back({"24-bit 2^26 x 1, 16 KB", BmpFile(1 << 26, 1, 24, 0, {}, Bytes(16330, 7)), 1, 1});
-        cases.push_back({"24-bit (2^30-1) x 1, 262 KB", BmpFile((1 << 30) - 1, 1, 24, 0, {}, Bytes(262090, 7)), 1000, 1});
-        cases.push_back({"RLE8 1 x 4000000, 60 B", BmpFile(1, 4000000, 8, 1, onePalette, {0, 1}), 2000, 2000});
-        cases.push_back({"RLE8 4000 x 3000 sparse, 1.1 KB", BmpFile(4000, 3000, 8, 1, GrayPalette(256), sparse), 4000, 1});
-        cases.push_back({"RLE4 65535 x 1024, 140 B", BmpFile(65535, 1024, 4, 2, GrayPalette(16), {0x10, 0x21, 0, 1}), 522, 82});
-        for (const auto& [dw, dh] : {std::pair{4000, 1}, {1, 3000}, {100, 75}, {1, 1}})
-            cases.push_back({"24-bit photo 4000 x 3000", samples[0].file, dw, dh});
-        for (const Hostile& c : cases) {
-            const std::string path = dir + "/tessaly-hostile.bmp";
-            WriteFile(path, c.file);
-            std::vector<std::uint32_t> out(static_cast<std::size_t>(c.dw) * c.dh);
-            ImageRequest req = Request(path, c.dw, c.dh);
-            ImageRecord rec{};
-            rec.pixels = out.data();
-            const int sw = static_cast<int>(tessaly::LoadLe32Unchecked(&c.file[18]));
-            const int sh = static_cast<int>(tessaly::LoadLe32Unchecked(&c.file[22]));
-            timespec a{}, b{};
-            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
-            const int result = plugin.imageProc(ImageCmdLoad, &req, &rec);
-            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
-            const double ms = (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) / 1e6;
-            const double pixels = double(sw) * sh + double(c.dw) * c.dh;
-            std::printf("  %-32s -> %4d x %-4d %-7s %9.2f ms CPU, %7.3f ns per pixel, peak %6ld KiB\n", c.name, c.dw, c.dh,
-                        result == 0 ? "loaded" : "refused", ms, ms * 1e6 / pixels, PeakKiBOfLoad(plugin, path, c.dw, c.dh));
-        }
-        std::remove((dir + "/tessaly-hostile.bmp").c_str());
-    }
-
-    std::printf("\nSaves of 4000 x 3000 to %s (floor: one write() of the same bytes; goal at most 1.3x the floor)\n", dir.c_str());
-    for (const int bits : {24, 32}) {
-        const std::string path = dir + "/tessaly-save.bmp";
-        ImageRequest req = Request(path, W, H);
-        req.bitCount = static_cast<std::uint8_t>(bits);
-        ImageRecord rec{};
-        rec.pixels = const_cast<std::uint32_t*>(photo.data());
-        const double ours = TimeMs([&] { plugin.imageProc(ImageCmdSave, &req, &rec); });
-        Bytes same;
-        {
-            std::ifstream in(path, std::ios::binary);
-            same.assign(std::istreambuf_iterator<char>(in), {});
-        }
-        const std::string floorPath = dir + "/tessaly-floor.bmp";
-        const double writeFloor = TimeMs([&] {
-            const int fd = open(floorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            (void)!write(fd, same.data(), same.size());
-            close(fd);
-        });
-        const cv::Mat m(H, W, CV_8UC4, const_cast<std::uint32_t*>(photo.data()));
-        cv::Mat bgr;
-        const double cv = TimeMs([&] {
-            if (bits == 24) {
-                cv::cvtColor(m, bgr, cv::COLOR_BGRA2BGR);
-                cv::imwrite(dir + "/tessaly-cv.bmp", bgr);
-            } else {
-                cv::imwrite(dir + "/tessaly-cv.bmp", m);
-            }
-        });
-        const double stb = TimeMs([&] { stbi_write_bmp((dir + "/tessaly-stb.bmp").c_str(), W, H, 4, photo.data()); });
-        std::printf("  %d-bit: ours %.2f ms, single write() %.2f ms (ours / floor %.2fx), OpenCV imwrite %.2f ms (%.2fx), stb_image_write %.2f ms (%.2fx)\n",
-                    bits, ours, writeFloor, ours / writeFloor, cv, cv / ours, stb, stb / ours);
-        std::remove(floorPath.c_str());
-    }
-    {
-        // The encoder as the writer runs it: palette pass, then each line indexed and encoded into one reused buffer.
-        std::vector<std::uint8_t> line(W), items(tessaly::MaxRle8LineBytes(W));
-        std::size_t streamBytes = 0;
-        const auto t = TimeMs([&] {
-            tessaly::PaletteIndexer indexer;
-            indexer.Learn(photo);
-            streamBytes = 0;
-            for (int r = H; r-- > 0;) {
-                indexer.IndexRow({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, line);
-                streamBytes += tessaly::EncodeRle8Line(line, items.data());
-            }
-        });
-        std::printf("  RLE8 encoder (palette indexer and stream) on the photo: %.2f ms, %.0f Mpix/s (goal 300), stream %zu KiB\n",
-                    t, mpix / t * 1000, streamBytes / 1024);
-        const std::string path = dir + "/tessaly-rle.bmp";
-        ImageRequest req = Request(path, W, H);
-        req.bitCount = 8;
-        req.compression = 1;
-        ImageRecord rec{};
-        rec.pixels = const_cast<std::uint32_t*>(photo.data());
-        const double save = TimeMs([&] { plugin.imageProc(ImageCmdSave, &req, &rec); });
-        std::printf("  8-bit RLE save through the plug-in: %.2f ms (%.0f Mpix/s)\n", save, mpix / save * 1000);
-        std::remove(path.c_str());
-        const std::string diskPath = "/tmp/tessaly-fsync.bmp";
-        ImageRequest diskReq = Request(diskPath, W, H);
-        diskReq.bitCount = 24;
-        const double disk = TimeMs([&] { plugin.imageProc(ImageCmdSave, &diskReq, &rec); });
-        std::printf("  24-bit save to the disk-backed /tmp, fsync included: %.2f ms\n", disk);
-        std::remove(diskPath.c_str());
-    }
-    std::remove((dir + "/tessaly-bench.bmp").c_str());
-    std::remove((dir + "/tessaly-save.bmp").c_str());
-    std::remove((dir + "/tessaly-cv.bmp").c_str());
-    std::remove((dir + "/tessaly-stb.bmp").c_str());
-    return 0;
+    return RunChild(c);
 }

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,13 +32,17 @@
 
 namespace tessaly_cli {
 
+// Where failures and usage errors are reported: standard error, or standard
+// output in a batch, so that each command's messages stay beside its output.
+std::FILE* messages = stderr;
+
 int Fail(const std::string& subject, const std::string& reason) {
-    std::fprintf(stderr, "tessaly: %s: %s\n", subject.c_str(), reason.c_str());
+    std::fprintf(messages, "tessaly: %s: %s\n", subject.c_str(), reason.c_str());
     return kFailed;
 }
 
 int Usage(const std::string& message, const char* help) {
-    std::fprintf(stderr, "tessaly: %s\n%s", message.c_str(), help);
+    std::fprintf(messages, "tessaly: %s\n%s", message.c_str(), help);
     return kUsage;
 }
 
@@ -90,6 +95,7 @@ const char* const kMainHelp =
     "  isgray FILE...                   whether files are 8-bit gray BMPs\n"
     "  loadgray FILE -o OUT             gray load, one byte per pixel; OUT as for load\n"
     "  savegray IN.pgm OUT.bmp          save a binary PGM as an 8-bit gray BMP\n"
+    "  batch LIST                       run LIST's commands, one a line, in one process\n"
     "FILE, IN and OUT may be - for standard input or output.\n"
     "\n"
     "options:\n"
@@ -142,6 +148,12 @@ struct Host {
     PluginLibrary& plugin;
     std::uint64_t maxPixels;
 };
+
+const char* const kBatchHelp =
+    "usage: tessaly batch LIST\n"
+    "  Runs each line of LIST (a command and its words, separated by spaces) with the\n"
+    "  plug-in loaded once: prints '== LINE', the command's output and messages, then\n"
+    "  '== exit N' with the status it would have exited with. Exits with the highest.\n";
 
 // A picture buffer, zeroed lazily by the system: a load the plug-in refuses never touches it.
 struct FreeDeleter {
@@ -510,15 +522,75 @@ struct Command {
     std::function<int(Host&, const std::vector<std::string>&)> run;
 };
 
+const std::map<std::string, Command> kCommands = {
+    {"about", {kAboutHelp, About}},          {"info", {kInfoHelp, Info}},
+    {"load", {kLoadHelp, Load}},             {"convert", {kConvertHelp, Convert}},
+    {"isgray", {kIsGrayHelp, IsGrayCommand}}, {"loadgray", {kLoadGrayHelp, LoadGrayCommand}},
+    {"savegray", {kSaveGrayHelp, SaveGrayCommand}},
+};
+
+// What every command of a run shares: the plug-in, loaded by the first command that needs it.
+struct Session {
+    std::string pluginPath;
+    std::uint64_t maxPixels = kDefaultMaxPixels;
+    PluginLibrary plugin;
+};
+
+// Runs one command line (args[0] names the command); --help needs no plug-in.
+int RunCommand(const std::vector<std::string>& args, Session& session) {
+    const auto found = kCommands.find(args[0]);
+    if (found == kCommands.end()) return Usage("unknown command '" + args[0] + "'", kMainHelp);
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const auto& a : rest) {
+        if (a == "--") break;
+        if (a == "-h" || a == "--help") {
+            std::fputs(found->second.help, stdout);
+            return kOk;
+        }
+    }
+    std::string error;
+    if (!session.plugin.imageProc && !session.plugin.Load(session.pluginPath, error))
+        return Fail(session.pluginPath, error);
+    Host host{session.plugin, session.maxPixels};
+    return found->second.run(host, rest);
+}
+
+// Many commands in one process, as a host that keeps the plug-in loaded: the
+// Windows lanes run under emulation, where each process start costs seconds.
+// Output is flushed after each marker, so a process that dies shows where.
+int Batch(const std::vector<std::string>& args, Session& session) {
+    if (args.size() != 1) return Usage("batch needs one LIST", kBatchHelp);
+    std::ifstream list(args[0]);
+    if (!list) return Fail(args[0], OpenFailure(args[0]));
+    messages = stdout;
+    int worst = kOk;
+    for (std::string line; std::getline(list, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> words;
+        for (std::size_t at = 0; (at = line.find_first_not_of(" \t", at)) != std::string::npos;) {
+            const std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
+            words.push_back(line.substr(at, end - at));
+            at = end;
+        }
+        if (words.empty()) continue;
+        std::printf("== %s\n", line.c_str());
+        std::fflush(stdout);
+        const int status = words[0] == "batch" ? Usage("batch does not nest", kBatchHelp) : RunCommand(words, session);
+        worst = std::max(worst, status);
+        std::printf("== exit %d\n", status);
+        std::fflush(stdout);
+    }
+    return worst;
+}
+
 }  // namespace
 }  // namespace tessaly_cli
 
 int main(int argc, char** argv) {
     using namespace tessaly_cli;
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string pluginPath;
-    if (const char* env = std::getenv("TESSALY_PLUGIN"); env && *env) pluginPath = env;
-    std::uint64_t maxPixels = kDefaultMaxPixels;
+    Session session;
+    if (const char* env = std::getenv("TESSALY_PLUGIN"); env && *env) session.pluginPath = env;
     bool version = false;
     std::size_t at = 0;
     for (; at < args.size() && args[at].size() > 1 && args[at][0] == '-'; ++at) {
@@ -536,35 +608,23 @@ int main(int argc, char** argv) {
         } else if (a == "--plugin" || a == "--max-pixels") {
             if (at + 1 >= args.size()) return Usage(a + " needs a value", kMainHelp);
             const std::string& value = args[++at];
-            if (a == "--plugin") pluginPath = value;
-            else if (!ParseCount(value, maxPixels)) return Usage("--max-pixels takes a positive number", kMainHelp);
+            if (a == "--plugin") session.pluginPath = value;
+            else if (!ParseCount(value, session.maxPixels)) return Usage("--max-pixels takes a positive number", kMainHelp);
         } else {
             return Usage("unknown option " + a, kMainHelp);
         }
     }
-    if (pluginPath.empty()) pluginPath = tessaly::kit::DefaultPluginPath();
-    if (version) return Version(pluginPath);
+    if (session.pluginPath.empty()) session.pluginPath = tessaly::kit::DefaultPluginPath();
+    if (version) return Version(session.pluginPath);
     if (at >= args.size()) return Usage("no command given", kMainHelp);
-
-    const std::map<std::string, Command> commands = {
-        {"about", {kAboutHelp, About}},          {"info", {kInfoHelp, Info}},
-        {"load", {kLoadHelp, Load}},             {"convert", {kConvertHelp, Convert}},
-        {"isgray", {kIsGrayHelp, IsGrayCommand}}, {"loadgray", {kLoadGrayHelp, LoadGrayCommand}},
-        {"savegray", {kSaveGrayHelp, SaveGrayCommand}},
-    };
-    const auto found = commands.find(args[at]);
-    if (found == commands.end()) return Usage("unknown command '" + args[at] + "'", kMainHelp);
-    const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(at) + 1, args.end());
-    for (const auto& a : rest) {
-        if (a == "--") break;
-        if (a == "-h" || a == "--help") {
-            std::fputs(found->second.help, stdout);
+    const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(at), args.end());
+    if (command[0] == "batch") {
+        const std::vector<std::string> rest(command.begin() + 1, command.end());
+        if (rest.size() == 1 && (rest[0] == "-h" || rest[0] == "--help")) {
+            std::fputs(kBatchHelp, stdout);
             return kOk;
         }
+        return Batch(rest, session);
     }
-    PluginLibrary plugin;
-    std::string error;
-    if (!plugin.Load(pluginPath, error)) return Fail(pluginPath, error);
-    Host host{plugin, maxPixels};
-    return found->second.run(host, rest);
+    return RunCommand(command, session);
 }

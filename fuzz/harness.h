@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "bmp/read/decode.h"
+#include "bmp/read/decode_rle.h"
+#include "bmp/read/geometry.h"
 #include "bmp/write/encode.h"
 #include "shell/bmp_codec.h"
 
@@ -133,6 +136,58 @@ inline void RoundTrip(const char* path, const std::string& dir) {
         }
     }
     std::remove(out.c_str());
+}
+
+// The RLE command loop over bytes in memory. The first three bytes choose the
+// width, the height and the format with the row order; the rest is the stream.
+// Afterwards every element must be defined.
+inline void RleKernel(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return;
+    const std::size_t w = 1 + data[0] % 64, h = 1 + data[1] % 64;
+    const DecodeKind kinds[] = {DecodeKind::Rle8, DecodeKind::Rle4, DecodeKind::Rle24};
+    PixelTable table;
+    for (std::uint32_t i = 0; i < 256; ++i) table[i] = 0xFF000000u | i;
+    std::vector<std::uint32_t> out(w * h, 0x12345678u);  // no table entry makes this value
+    ImageRows rows(ImageView{out.data(), w, h});
+    PixelSink<ImageRows> sink(rows, data[2] & 0x80);
+    ByteReader in({data + 3, size - 3});
+    DecodeRle(kinds[data[2] % 3], in, table, w, sink);
+    for (const std::uint32_t p : out)
+        if (p == 0x12345678u) std::abort();  // an element was never written
+}
+
+// Plain (uncompressed) decoding over bytes in memory. The first four bytes
+// choose the width, the height, the format with the row order, and the read
+// buffer's size (so rows split into pieces at every place); the rest is the
+// pixel array. Afterwards every element must be defined.
+inline void PlainKernel(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) return;
+    struct Format {
+        PixelFormat format;
+        std::uint16_t bits;
+    };
+    static constexpr Format kFormats[] = {{PixelFormat::Indexed1, 1},  {PixelFormat::Indexed2, 2},
+                                          {PixelFormat::Indexed4, 4},  {PixelFormat::Indexed8, 8},
+                                          {PixelFormat::Masked16, 16}, {PixelFormat::Bgr24, 24},
+                                          {PixelFormat::Bgrx32, 32},   {PixelFormat::Masked32, 32}};
+    const Format f = kFormats[data[2] % 8];
+    BmpLayout layout;
+    layout.width = 1 + data[0] % 96u;
+    layout.height = 1 + data[1] % 64u;
+    layout.topDown = (data[2] & 0x80) != 0;
+    layout.bitCount = f.bits;
+    layout.format = f.format;
+    layout.masks = f.bits == 16 ? ChannelMasks{0xF800, 0x07E0, 0x001F, 0} : ChannelMasks{0xFF0000, 0xFF00, 0xFF, 0};
+    layout.pixelOffset = 4;
+    layout.stride = RowStride(layout.width, f.bits);
+    std::vector<std::uint8_t> scratch(32 + data[3] * 16u);  // 32 to 4112 bytes: 8 pixels of any depth and more
+    StreamReader in(std::span<const std::uint8_t>(data, size), scratch);
+    PixelTable table;
+    for (std::uint32_t i = 0; i < 256; ++i) table[i] = 0xFF000000u | i * 0x010101u;
+    std::vector<std::uint32_t> out(std::size_t{layout.width} * layout.height, 0x12345678u);  // no decoder makes this
+    DecodePixels(in, layout, table, ImageView{out.data(), layout.width, layout.height}, BestSimd());
+    for (const std::uint32_t p : out)
+        if (p == 0x12345678u) std::abort();  // an element was never written
 }
 
 }  // namespace tessaly::fuzz

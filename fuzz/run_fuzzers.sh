@@ -18,6 +18,7 @@ if [ -d "$shared/corpus/bmpsuite" ]; then cp "$shared"/corpus/bmpsuite/{g,q,b,x}
 
 status=0
 for target in probe load gray roundtrip rle plain; do
+    rm -rf "$build/findings/$target"  # findings of an earlier run are already kept
     mkdir -p "$corpus/$target" "$build/findings/$target"
     log=$build/fuzz_$target.log
     (cd "$build/findings/$target" &&

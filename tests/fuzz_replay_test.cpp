@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "../fuzz/harness.h"
-#include "bmp/read/decode_rle.h"
 #include "support/bmp_builder.h"
 
 namespace tessaly::test {
@@ -34,14 +33,8 @@ TEST(FuzzReplay, SavedCrashInputsRunCleanly) {
         fuzz::LoadScaled(file.Path(), 13, 7);
         fuzz::GrayOperations(file.Path());
         fuzz::RoundTrip(file.Path(), dir.Path(""));
-        if (bytes.size() >= 3) {  // the RLE kernel's view of the same bytes
-            std::vector<std::uint32_t> out(64 * 64);
-            PixelTable table{};
-            ImageRows rows(ImageView{out.data(), 1 + bytes[0] % 64u, 1 + bytes[1] % 64u});
-            PixelSink<ImageRows> sink(rows, true);
-            ByteReader in({bytes.data() + 3, bytes.size() - 3});
-            DecodeRle(DecodeKind::Rle8, in, table, 1 + bytes[0] % 64u, sink);
-        }
+        fuzz::RleKernel(bytes.data(), bytes.size());    // the kernels' views of the same bytes
+        fuzz::PlainKernel(bytes.data(), bytes.size());
     }
     std::printf("replayed %zu saved crash inputs\n", files.size());
 }

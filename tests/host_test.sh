@@ -42,6 +42,7 @@ bmp "$w/huffman.bmp" 64 2 2 1 3 2 '' 8
 bmp "$w/topdown-rle.bmp" 40 2 -2 8 1 2 '\0\1'
 bmp "$w/bits30000.bmp" 40 2 2 30000 0 0 '' 16
 bmp "$w/big.bmp" 40 131168 4096 24 0 0 '' 5000  # 5 KB declaring 2^29 pixels
+printf 'not a bmp at all, no' >"$w/junk.bmp"
 mkdir "$w/folder.bmp"
 printf 'P5\n2 1\n65535\n\0\0\0\0' >"$w/g16.pgm"
 
@@ -180,6 +181,14 @@ for raw in sorted(glob.glob(sys.argv[1] + "/*.raw")):
 print(len(glob.glob(sys.argv[1] + "/*.raw")), "pictures read back by Pillow")
 sys.exit(1 if bad else 0)
 PY
+
+# A batch runs each line as that command run alone would: the same output and
+# messages, and its exit status; the batch exits with the highest.
+lines=("info $work/g.bmp" "load $work/junk.bmp -o $work/j.png" "savegray $work/g.pgm" "isgray $work/g.bmp")
+printf '%s\n' "${lines[@]}" >"$work/list"
+check "batch" 2 "$host" batch "$work/list"
+for line in "${lines[@]}"; do echo "== $line"; $host $line 2>&1; echo "== exit $?"; done >"$work/alone"
+cmp -s "$work/out" "$work/alone" || { echo "FAIL batch output"; diff "$work/alone" "$work/out"; failures=$((failures + 1)); }
 
 if [ -n "$shared" ] && [ -d "$shared/corpus/bmpsuite/g" ]; then
     suite=$shared/corpus/bmpsuite

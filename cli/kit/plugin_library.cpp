@@ -133,6 +133,7 @@ PluginLibrary::~PluginLibrary() {
 }
 
 bool PluginLibrary::Load(const std::string& path, std::string& error) {
+    if (handle_) CloseLibrary(handle_);  // a library that lacked an export, loaded before
     handle_ = OpenLibrary(path, error);
     if (!handle_) return false;
     baseProc = Resolve<TessalyBaseProc>(handle_, "BaseProc");

@@ -19,7 +19,6 @@ public:
 
     // False with the reason in `error` (which does not repeat the path) when the
     // library or one of its exports is missing; the three pointers are then null.
-    // Call once.
     [[nodiscard]] bool Load(const std::string& path, std::string& error);
 
     // The version the plug-in's build recorded in the library ("1.0.0.1"): its

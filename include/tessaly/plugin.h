@@ -14,8 +14,9 @@
  *
  * - Results. ImageProc returns 0 for success and 1 for failure of commands 2, 3
  *   and 4, and 0 for every other command (command 6 answers through isGray;
- *   commands 7 and 8 report nothing). A failing command leaves the host's
- *   records and buffers exactly as they were.
+ *   commands 7 and 8 report nothing). A refused command leaves the host's
+ *   records and buffers exactly as they were; only an I/O error while the
+ *   pixels are read ends a load with its failure result after some rows.
  * - Null pointers. A command given a null request, record or pixels pointer
  *   that it needs returns its failure result (1 for commands 2 to 4, else 0)
  *   and touches nothing.

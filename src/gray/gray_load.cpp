@@ -17,7 +17,7 @@ Refusal BmpCodec::LoadGray(const char* path, void* destination, std::int32_t wid
         return Refusal::GraySize;
     const std::size_t w = layout.width, h = layout.height;
     GrayRows rows(w, h, std::span<std::uint8_t>(static_cast<std::uint8_t*>(destination), w * h), w);
-    DecodePixels(reader.Stream(), layout, MakePixelTable(reader.Colours()), rows);
+    DecodePixels(reader.Stream(), layout, MakePixelTable(reader.Colours()), rows, BestSimd());
     return Refusal::None;
 }
 

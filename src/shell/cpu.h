@@ -1,7 +1,14 @@
 // What the CPU offers beyond the build's baseline, asked once per process, so
-// one binary uses SSSE3 and AVX2 where they exist and the plain kernels
-// elsewhere. Each kernel family picks its variant once per operation from here.
+// one binary runs SSSE3 and AVX2 code where the CPU has it and the plain
+// kernels elsewhere. The pattern every vector kernel family follows: an
+// operation asks BestSimd() once and hands the level to the kernels it calls;
+// a family takes its best variant at or below that level, and Simd::Scalar
+// always gives its plain twin, which tests check every variant against.
+// Vector variants live in *_x86.cpp files, so the plain files build anywhere.
 #pragma once
+
+#include <cstdint>
+#include <vector>
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -9,6 +16,9 @@
 #endif
 
 namespace tessaly {
+
+// Instruction sets with kernel variants, lowest first.
+enum class Simd : std::uint8_t { Scalar, Sse2, Ssse3, Avx2 };
 
 struct CpuFeatures {
     bool sse2 = false;
@@ -30,6 +40,25 @@ inline const CpuFeatures& Cpu() {
     return features;
 }
 
-inline bool HaveSsse3() { return Cpu().ssse3; }
+// The best level this CPU runs (a build without SSE2 in its baseline never
+// uses SSE2 intrinsics, so then the CPU's SSE2 does not count).
+inline Simd BestSimd() {
+    const CpuFeatures& f = Cpu();
+#if defined(__SSE2__) || defined(_M_X64)
+    if (f.avx2) return Simd::Avx2;
+    if (f.ssse3) return Simd::Ssse3;
+    if (f.sse2) return Simd::Sse2;
+#endif
+    (void)f;
+    return Simd::Scalar;
+}
+
+// Every level this CPU runs, lowest first.
+inline std::vector<Simd> AvailableSimd() {
+    std::vector<Simd> levels;
+    for (const Simd s : {Simd::Scalar, Simd::Sse2, Simd::Ssse3, Simd::Avx2})
+        if (s <= BestSimd()) levels.push_back(s);
+    return levels;
+}
 
 }  // namespace tessaly

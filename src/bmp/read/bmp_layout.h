@@ -71,6 +71,14 @@ inline std::uint32_t LoadLe32Unchecked(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
+// A 64-bit word read from memory in memory order, as a little-endian value.
+inline std::uint64_t LittleEndianWord(std::uint64_t w) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return __builtin_bswap64(w);
+#else
+    return w;
+#endif
+}
 inline void StoreLe16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);

@@ -30,6 +30,13 @@ public:
         pos_ += n;
         return out;
     }
+    // Every byte not yet taken; `want` is for the StreamReader's sake.
+    std::span<const std::uint8_t> Window(std::size_t /*want*/) const { return in_.subspan(pos_); }
+    // Takes n bytes of the window (n at most its size).
+    void Skip(std::size_t n) {
+        TESSALY_ASSERT(n <= in_.size() - pos_);
+        pos_ += n;
+    }
     [[nodiscard]] std::size_t Remaining() const { return in_.size() - pos_; }
     [[nodiscard]] std::size_t Position() const { return pos_; }
 
@@ -65,6 +72,19 @@ public:
             end_ = begin_ + n;
         }
         return Consume(n);
+    }
+
+    // The buffered bytes not yet taken, at least `want` of them (want <= buffer
+    // size) unless the source ends first: a decoder reads commands straight
+    // from it and says how many it used with Skip.
+    std::span<const std::uint8_t> Window(std::size_t want) {
+        (void)Fill(want);
+        return std::span<const std::uint8_t>(buffer_).subspan(begin_, end_ - begin_);
+    }
+    // Takes n bytes of the window (n at most its size).
+    void Skip(std::size_t n) {
+        TESSALY_ASSERT(n <= end_ - begin_);
+        (void)Consume(n);
     }
 
     // Moves to the absolute offset `to`, forward or back (past the end is allowed).

@@ -9,17 +9,19 @@
 
 namespace tessaly {
 
+// Each takes the vector level its kernels may use (cpu.h), asked once per operation.
+//
 // Decodes the pixel data into `out`, an image of the file's width and height,
 // top row first, every element written. Index formats go through `table`.
 // Never fails once the layout is resolved; an I/O error throws FileError,
 // leaving the rows decoded so far in `out`.
-void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out);
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out, Simd simd);
 // The same, keeping the blue byte of each pixel (a gray level, for gray files).
-void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, GrayRows& rows);
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, GrayRows& rows, Simd simd);
 
 // Scales the file's pixels into `dst` (the host's size) while decoding them:
 // each decoded row goes straight to the cubic resampler, so no image at the
 // file's size is ever held.
-void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst);
+void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst, Simd simd);
 
 }  // namespace tessaly

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "shell/cpu.h"
+#include "bmp/read/decode_plain_x86.h"
 
 namespace tessaly {
 
@@ -75,35 +75,14 @@ void ExpandBgr24Scalar(std::span<const std::uint8_t> src, std::span<std::uint32_
     for (; x < n; ++x, in += 3) out[x] = kOpaque | std::uint32_t{in[2]} << 16 | std::uint32_t{in[1]} << 8 | in[0];
 }
 
+void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, Simd simd) {
 #if defined(TESSALY_X86_DISPATCH)
-
-// Four pixels per shuffle: 12 stored bytes spread to 16, alpha set. Loads read
-// 16 bytes at a time, so the last pixels (whose 16-byte load would pass the
-// span) go to the scalar kernel.
-__attribute__((target("ssse3"))) void ExpandBgr24Ssse3(std::span<const std::uint8_t> src,
-                                                       std::span<std::uint32_t> dst) {
-    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    const __m128i alpha = _mm_set1_epi32(static_cast<int>(kOpaque));
-    const std::uint8_t* in = src.data();
-    std::uint32_t* out = dst.data();
-    std::size_t x = 0;
-    for (; 3 * x + 16 <= src.size() && x + 4 <= dst.size(); x += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_or_si128(_mm_shuffle_epi8(v, spread), alpha));
-    }
-    ExpandBgr24Scalar(src.subspan(3 * x), dst.subspan(x));
-}
-
-void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) {
-    if (HaveSsse3()) return ExpandBgr24Ssse3(src, dst);
+    if (simd >= Simd::Avx2) return ExpandBgr24Avx2(src, dst);
+    if (simd >= Simd::Ssse3) return ExpandBgr24Ssse3(src, dst);
+#endif
+    (void)simd;
     ExpandBgr24Scalar(src, dst);
 }
-
-#else
-
-void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) { ExpandBgr24Scalar(src, dst); }
-
-#endif
 
 void ExpandBgrx32(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) {
     const std::uint8_t* in = src.data();

@@ -11,6 +11,7 @@
 
 #include "bmp/read/bmp_layout.h"
 #include "bmp/read/header.h"
+#include "shell/cpu.h"
 
 namespace tessaly {
 
@@ -30,8 +31,8 @@ void ExpandIndexed1(std::span<const std::uint8_t> src, std::span<std::uint32_t> 
 void ExpandIndexed2(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table);
 void ExpandIndexed4(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const ByteTable4& table);
 void ExpandIndexed8(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table);
-// Uses SSSE3 where the CPU has it; ExpandBgr24Scalar is the reference it is tested against.
-void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
+// With SSSE3 or AVX2 up to `simd` (cpu.h); Simd::Scalar gives the plain twin.
+void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, Simd simd);
 void ExpandBgr24Scalar(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
 void ExpandBgrx32(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
 

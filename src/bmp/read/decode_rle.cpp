@@ -8,6 +8,8 @@
 #include "bmp/read/decode_rle.h"
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 
 #include "bmp/read/byte_reader.h"
 
@@ -66,22 +68,129 @@ std::size_t AbsoluteBytes(std::size_t s) {
     return s;
 }
 
-// Runs the commands until one ends decoding.
+// The most stream bytes one command takes: an absolute run of 255 pixels and its pad byte.
+template <DecodeKind Kind>
+constexpr std::size_t kLongestCommand = 2 + (Kind == DecodeKind::Rle4 ? 128 : Kind == DecodeKind::Rle24 ? 766 : 256);
+
+// What the pixels of a run are made from: the palette as 32-bit pixels, and
+// for RLE4 every byte's two pixels, so a run is written without per-pixel work.
+struct RunTables {
+    const PixelTable& table;
+    ByteTable4 pairs;
+};
+
+#if defined(__GNUC__)
+#define TESSALY_INLINE [[gnu::always_inline]] inline
+#else
+#define TESSALY_INLINE inline
+#endif
+
+// A run written straight into the sink's current piece, at `out`: n pixels of
+// an encoded run (colour byte s) or of an absolute run (index bytes at data).
+// Encoded RLE8 runs of up to eight take eight stores whatever n is (the room
+// is there, and the surplus is written again before the piece is handed on).
+template <DecodeKind Kind>
+TESSALY_INLINE void PlaceRun(bool encoded, std::size_t n, std::size_t s, const std::uint8_t* data, std::uint32_t* out,
+                             const RunTables& t) {
+    if constexpr (Kind == DecodeKind::Rle8) {
+        if (encoded) {
+            const std::uint32_t px = t.table[s];
+            if (n <= 8) {
+                for (std::size_t j = 0; j < 8; ++j) out[j] = px;
+            } else {
+                for (std::size_t j = 0; j < n; ++j) out[j] = px;
+            }
+        } else {
+            for (std::size_t j = 0; j < n; ++j) out[j] = t.table[data[j]];
+        }
+    } else {
+        if (encoded) {
+            const auto& two = t.pairs[s];
+            for (std::size_t j = 0; j < n; j += 2) std::memcpy(out + j, two.data(), 8);
+        } else {
+            for (std::size_t j = 0; j < n; j += 2) std::memcpy(out + j, t.pairs[data[j / 2]].data(), 8);
+        }
+    }
+}
+
+// Runs the commands until one ends decoding. Commands that lie wholly in a
+// window of buffered bytes are read straight from it (the window holds at
+// least the longest command, so none in it can be cut off), and runs shorter
+// than a long run (which the sink hands to its row target whole) that leave 8
+// pixels of room in the sink's piece are written through a cursor held here,
+// the sink told only when another path is taken; the last few commands of the
+// stream go through the reader's all-or-nothing Take.
 template <DecodeKind Kind, class Reader, class Sink>
-void RunCommands(Reader& in, const PixelTable& table, RleState& st, Sink& sink) {
-    const std::uint32_t fill = table[0];
+void RunCommands(Reader& in, const RunTables& t, RleState& st, Sink& sink) {
+    const std::uint32_t fill = t.table[0];
+    constexpr std::size_t kLongest = kLongestCommand<Kind>;
+    const std::size_t width = st.width;
+    for (;;) {
+        const auto window = in.Window(4 * kLongest);
+        if (window.size() < kLongest) break;
+        const std::uint8_t* const begin = window.data();
+        const std::uint8_t* const last = begin + (window.size() - kLongest);
+        const std::uint8_t* p = begin;
+        std::uint32_t* out = sink.Cursor();
+        std::size_t room = sink.Room(), written = 0, x = st.x;
+        bool more = true;
+        while (p <= last) {
+            const std::size_t c = p[0], s = p[1];
+            const std::size_t bytes = c != 0 ? (Kind == DecodeKind::Rle24 ? 2 : 0) : AbsoluteBytes<Kind>(s);
+            const std::size_t n = x < width ? std::min(c != 0 ? c : s, width - x) : 0;
+            if (Kind != DecodeKind::Rle24 && (c != 0 || s >= 3) && n < 64 && n + 8 <= room) {
+                PlaceRun<Kind>(c != 0, n, s, p + 2, out, t);
+                out += n;
+                room -= n;
+                written += n;
+                x += n;
+                p += 2 + bytes + bytes % 2;
+                continue;
+            }
+            // Every other command through the sink itself, told first what the cursor wrote.
+            sink.Advance(written);
+            written = 0;
+            st.x = x;
+            if (c != 0) {
+                const std::uint8_t colour[3] = {static_cast<std::uint8_t>(s), p[2], p[3]};
+                more = PlaceEncoded<Kind>(st, sink, t.table, c, colour);
+            } else if (s >= 3) {
+                more = PlaceAbsolute<Kind>(st, sink, t.table, s, p + 2);
+            } else if (s == 0) {  // end of line
+                more = st.x >= width || sink.Fill(fill, width - st.x);
+                st.x = 0;
+            } else if (s == 1) {  // end of bitmap
+                more = false;
+            } else {  // delta: dx right, dy rows on
+                const std::uint64_t dx = p[2];
+                const std::uint64_t skip = dx + std::uint64_t{p[3]} * width;
+                // Limit: a delta past the last element ends decoding; the rest is fill anyway.
+                more = skip <= sink.Remaining() && sink.Fill(fill, static_cast<std::size_t>(skip));
+                st.x += static_cast<std::size_t>(dx);
+            }
+            p += c == 0 && s == 2 ? 4 : 2 + bytes + (c == 0 ? bytes % 2 : 0);
+            x = st.x;
+            out = sink.Cursor();
+            room = sink.Room();
+            if (!more) break;
+        }
+        sink.Advance(written);
+        st.x = x;
+        in.Skip(static_cast<std::size_t>(p - begin));
+        if (!more) return;
+    }
     while (auto cmd = in.Take(2)) {
         const std::size_t c = (*cmd)[0];
         const std::size_t s = (*cmd)[1];
         if (c != 0) {
             std::uint8_t colour[3] = {static_cast<std::uint8_t>(s), 0, 0};
             if constexpr (Kind == DecodeKind::Rle24) {
-                const auto more = in.Take(2);
-                if (!more) return;  // Limit: a command cut off by the end of the stream ends decoding
-                colour[1] = (*more)[0];
-                colour[2] = (*more)[1];
+                const auto rest = in.Take(2);
+                if (!rest) return;  // Limit: a command cut off by the end of the stream ends decoding
+                colour[1] = (*rest)[0];
+                colour[2] = (*rest)[1];
             }
-            if (!PlaceEncoded<Kind>(st, sink, table, c, colour)) return;
+            if (!PlaceEncoded<Kind>(st, sink, t.table, c, colour)) return;
             continue;
         }
         if (s == 0) {  // end of line
@@ -94,7 +203,6 @@ void RunCommands(Reader& in, const PixelTable& table, RleState& st, Sink& sink) 
             if (!d) return;
             const std::uint64_t dx = (*d)[0];
             const std::uint64_t skip = dx + std::uint64_t{(*d)[1]} * st.width;
-            // Limit: a delta past the last element ends decoding; the rest is fill anyway.
             if (skip > sink.Remaining()) return;
             if (!sink.Fill(fill, static_cast<std::size_t>(skip))) return;
             st.x += static_cast<std::size_t>(dx);
@@ -102,7 +210,7 @@ void RunCommands(Reader& in, const PixelTable& table, RleState& st, Sink& sink) 
             const std::size_t bytes = AbsoluteBytes<Kind>(s);
             const auto data = in.Take(bytes);
             if (!data) return;
-            if (!PlaceAbsolute<Kind>(st, sink, table, s, data->data())) return;
+            if (!PlaceAbsolute<Kind>(st, sink, t.table, s, data->data())) return;
             if (bytes % 2) (void)in.Take(1);  // the pad byte; a stream may end without it
         }
     }
@@ -113,16 +221,18 @@ void RunCommands(Reader& in, const PixelTable& table, RleState& st, Sink& sink) 
 template <class Reader, class Rows>
 void DecodeRle(DecodeKind kind, Reader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink) {
     RleState st{width};
+    RunTables t{table, {}};
     // The format is settled once here; the command loop never asks again.
     switch (kind) {
     case DecodeKind::Rle4:
-        RunCommands<DecodeKind::Rle4>(in, table, st, sink);
+        MakeByteTable(table, t.pairs);
+        RunCommands<DecodeKind::Rle4>(in, t, st, sink);
         break;
     case DecodeKind::Rle24:
-        RunCommands<DecodeKind::Rle24>(in, table, st, sink);
+        RunCommands<DecodeKind::Rle24>(in, t, st, sink);
         break;
     default:
-        RunCommands<DecodeKind::Rle8>(in, table, st, sink);
+        RunCommands<DecodeKind::Rle8>(in, t, st, sink);
         break;
     }
     // Limit: elements no command reached are the fill pixel, never leftover memory.

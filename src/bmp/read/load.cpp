@@ -12,6 +12,7 @@
 #include "bmp/read/decode.h"
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/geometry.h"
+#include "shell/assert.h"
 #include "shell/bmp_codec.h"
 #include "shell/file.h"
 
@@ -37,8 +38,10 @@ constexpr std::uint64_t kMaxResampleBytes = std::uint64_t{256} << 20;
 template <class Rows, class Expand>
 void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand expand) {
     const unsigned bits = layout.bitCount;
-    // Pieces hold a whole number of bytes: a multiple of 8 pixels, as many as fit the buffer.
-    const std::size_t piecePixels = (in.Capacity() * 8 / bits) / 8 * 8;
+    // Pieces hold a whole number of bytes: a multiple of 8 pixels, as many as
+    // fit the buffer (which holds at least 8 pixels of any depth).
+    TESSALY_ASSERT(in.Capacity() >= 32);
+    const std::size_t piecePixels = std::max<std::size_t>(8, (in.Capacity() * 8 / bits) / 8 * 8);
     const std::uint8_t zeros[4] = {0, 0, 0, 0};
     std::uint32_t zeroPixel = 0;
     expand(std::span<const std::uint8_t>(zeros), std::span<std::uint32_t>(&zeroPixel, 1));
@@ -69,7 +72,7 @@ void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand ex
 }
 
 template <class Rows>
-void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& out) {
+void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& out, Simd simd) {
     switch (layout.format) {
     case PixelFormat::Indexed1: {
         const auto bytes = std::make_unique<ByteTable1>();
@@ -86,7 +89,7 @@ void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTa
     case PixelFormat::Indexed8:
         return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandIndexed8(src, dst, table); });
     case PixelFormat::Bgr24:
-        return DecodeRows(in, layout, out, [](auto src, auto dst) { ExpandBgr24(src, dst); });
+        return DecodeRows(in, layout, out, [simd](auto src, auto dst) { ExpandBgr24(src, dst, simd); });
     case PixelFormat::Bgrx32:
         return DecodeRows(in, layout, out, [](auto src, auto dst) { ExpandBgrx32(src, dst); });
     case PixelFormat::Masked16: {
@@ -105,9 +108,9 @@ void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTa
 namespace {
 
 template <class Rows>
-void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows) {
+void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows, Simd simd) {
     in.Seek(layout.pixelOffset);
-    if (layout.kind == DecodeKind::Uncompressed) return DecodeUncompressed(in, layout, table, rows);
+    if (layout.kind == DecodeKind::Uncompressed) return DecodeUncompressed(in, layout, table, rows, simd);
     // The stream runs to the end of the file and is read piece by piece as commands need it.
     PixelSink<Rows> sink(rows, !layout.topDown);
     DecodeRle(layout.kind, in, table, layout.width, sink);
@@ -115,19 +118,19 @@ void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& tab
 
 }  // namespace
 
-void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out) {
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out, Simd simd) {
     ImageRows rows(out);
-    DecodeInto(in, layout, table, rows);
+    DecodeInto(in, layout, table, rows, simd);
 }
 
-void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, GrayRows& rows) {
-    DecodeInto(in, layout, table, rows);
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, GrayRows& rows, Simd simd) {
+    DecodeInto(in, layout, table, rows, simd);
 }
 
-void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst) {
+void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst, Simd simd) {
     // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
-    RowResampler resampler(layout.width, layout.height, dst, !layout.topDown);
-    DecodeInto(in, layout, table, resampler);
+    RowResampler resampler(layout.width, layout.height, dst, !layout.topDown, simd);
+    DecodeInto(in, layout, table, resampler, simd);
 }
 
 Refusal BmpCodec::LoadBmp(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
@@ -150,8 +153,9 @@ Refusal BmpCodec::LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, 
     const PixelTable table = MakePixelTable(palette);
     const ImageView host{static_cast<std::uint32_t*>(pixels), static_cast<std::size_t>(width),
                          static_cast<std::size_t>(height)};
+    const Simd simd = BestSimd();
     if (layout.width == host.width && layout.height == host.height) {
-        DecodePixels(reader.Stream(), layout, table, host);
+        DecodePixels(reader.Stream(), layout, table, host, simd);
         return Refusal::None;
     }
     const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
@@ -160,7 +164,7 @@ Refusal BmpCodec::LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, 
         return Refusal::ScaledTooLarge;
     const auto working = RowResampler::WorkingBytes(layout.width, layout.height, host.width, host.height);
     if (!working || *working > kMaxResampleBytes || !AsSize(*working)) return Refusal::ScaleMemory;
-    ScalePixels(reader.Stream(), layout, table, host);
+    ScalePixels(reader.Stream(), layout, table, host, simd);
     return Refusal::None;
 }
 

@@ -119,6 +119,16 @@ public:
         return true;
     }
 
+    // The rest of the current piece, for a decoder that stores pixels itself:
+    // it writes at most Room() pixels at Cursor() and then calls Advance.
+    [[nodiscard]] std::uint32_t* Cursor() const { return piece_.data() + pos_; }
+    [[nodiscard]] std::size_t Room() const { return piece_.size() - pos_; }
+    void Advance(std::size_t n) {
+        if (n == 0) return;  // nothing written: not even a full piece to hand on (nor a finished image)
+        pos_ += n;
+        if (pos_ == piece_.size()) FinishPiece();
+    }
+
     // Elements not yet written.
     [[nodiscard]] std::size_t Remaining() const {
         return (rows_.Height() - row_) * rows_.Width() - (pieceX_ + pos_);

@@ -187,13 +187,16 @@ OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t t
             w[static_cast<std::size_t>(std::clamp<std::int64_t>(k, 0, last) - first)] += v;
             sum += v;
         }
-        for (double& v : w) v /= sum;
+        const double inverse = 1.0 / sum;
+        for (std::size_t k = 0; k < taps; ++k) w[k] *= inverse;
         out.first = static_cast<std::size_t>(first);
     }
     double widest = 0;
     for (std::size_t k = 0; k < taps; ++k) widest = std::max(widest, std::fabs(w[k]));
     const std::int64_t inputMax = input == SampleKind::Byte ? 255 : kMidLimit;
-    unsigned bits = std::min(maxBits, static_cast<unsigned>(std::floor(std::log2(kMaxWeight / widest))));
+    // The most bits that keep the widest weight within int16.
+    unsigned bits = 1;
+    while (bits < maxBits && widest * static_cast<double>(std::int64_t{2} << bits) <= kMaxWeight) ++bits;
     for (;; --bits) {
         // Cumulative rounding: every weight within one step of exact, and the total exactly 2^bits.
         const auto one = static_cast<double>(std::int64_t{1} << bits);
@@ -244,20 +247,11 @@ PullTable BuildPullTable(const AxisMap& map, SampleKind input) {
     return t;
 }
 
-ResampleKernel BestResampleKernel() {
-#if defined(TESSALY_RESAMPLE_X86)
-    if (Cpu().avx2) return ResampleKernel::Avx2;
-    return ResampleKernel::Sse2;
-#else
-    return ResampleKernel::Scalar;
-#endif
-}
-
-void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, ResampleKernel k) {
+void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, Simd k) {
 #if defined(TESSALY_RESAMPLE_X86)
     // The vector kernels take taps four at a time; tables of 1 to 3 taps (sources that narrow) go scalar.
-    if (!xs.chunks.empty() && k == ResampleKernel::Avx2) return HorizontalAvx2(src, xs, out);
-    if (!xs.chunks.empty() && k == ResampleKernel::Sse2) return HorizontalSse2(src, xs, out);
+    if (!xs.chunks.empty() && k >= Simd::Avx2) return HorizontalAvx2(src, xs, out);
+    if (!xs.chunks.empty() && k >= Simd::Sse2) return HorizontalSse2(src, xs, out);
 #endif
     (void)k;
     HorizontalScalar(src, xs, out);
@@ -280,10 +274,10 @@ void HorizontalPassMid(const std::int16_t* src, const PullTable& xs, std::uint32
 }
 
 void VerticalPass(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
-                  std::uint8_t* out, ResampleKernel k) {
+                  std::uint8_t* out, Simd k) {
 #if defined(TESSALY_RESAMPLE_X86)
-    if (k == ResampleKernel::Avx2) return VerticalAvx2(rows, w, taps, lanes, out);
-    if (k == ResampleKernel::Sse2) return VerticalSse2(rows, w, taps, lanes, out);
+    if (k >= Simd::Avx2) return VerticalAvx2(rows, w, taps, lanes, out);
+    if (k >= Simd::Sse2) return VerticalSse2(rows, w, taps, lanes, out);
 #endif
     (void)k;
     VerticalScalarLanes(rows, w, taps, 0, lanes, out);
@@ -326,7 +320,8 @@ RowResampler::Plan RowResampler::MakePlan(std::size_t srcWidth, std::size_t srcH
     p.rowPixels = p.xPush ? std::min<std::uint64_t>(kPushPiecePixels, srcWidth) : srcWidth;
     std::uint64_t bytes = 4 * p.rowPixels + 2 * p.vLanes;                      // row_, mids_
     if (p.rowsFirst) bytes += 2 * p.vLanes;                                    // vOut_
-    bytes += p.xPush ? 40 * std::uint64_t{dstWidth} : (4 + 2 * std::uint64_t{p.xTaps}) * dstWidth;
+    // The horizontal table: per output its first sample, its weights, and their chunks (8 bytes a tap).
+    bytes += p.xPush ? 40 * std::uint64_t{dstWidth} : (4 + 10 * std::uint64_t{p.xTaps}) * dstWidth;
     bytes += p.yPush ? 8 * kSlots * p.vLanes : (2 * p.vLanes + sizeof(void*)) * p.yTaps;
     p.bytes = bytes;
     return p;
@@ -338,8 +333,8 @@ std::optional<std::uint64_t> RowResampler::WorkingBytes(std::size_t srcWidth, st
     return MakePlan(srcWidth, srcHeight, dstWidth, dstHeight).bytes;
 }
 
-RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp)
-    : dst_(dst), srcWidth_(srcWidth), srcHeight_(srcHeight), bottomUp_(bottomUp), kernel_(BestResampleKernel()),
+RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd)
+    : dst_(dst), srcWidth_(srcWidth), srcHeight_(srcHeight), bottomUp_(bottomUp), kernel_(simd),
       xMap_(srcWidth, dst.width), yMap_(srcHeight, dst.height) {
     TESSALY_ASSERT(srcWidth > 0 && srcHeight > 0 && dst.width > 0 && dst.height > 0);
     const Plan plan = MakePlan(srcWidth, srcHeight, dst.width, dst.height);

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bmp/read/image_view.h"
+#include "shell/cpu.h"
 
 namespace tessaly {
 
@@ -99,18 +100,16 @@ struct PullTable {
 std::size_t PairChunk(std::size_t pair, std::size_t taps);
 PullTable BuildPullTable(const AxisMap& map, SampleKind input);
 
-// The pull kernels. Scalar is the reference; Sse2 and Avx2 compute the same
-// integers with vector instructions, chosen once by what the CPU has.
-enum class ResampleKernel : std::uint8_t { Scalar, Sse2, Avx2 };
-ResampleKernel BestResampleKernel();
+// The pull kernels, with SSE2 or AVX2 up to the level given (cpu.h); each
+// computes its plain twin's integers exactly.
 
 // One row of pixels to mids: xs.first.size() outputs of 4 values.
-void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, ResampleKernel k);
+void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, Simd k);
 // One row of mids (4 per sample) to pixels (the second pass when rows are resampled first).
 void HorizontalPassMid(const std::int16_t* src, const PullTable& xs, std::uint32_t* out);
 // `lanes` output bytes from w.taps rows of mids.
 void VerticalPass(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
-                  std::uint8_t* out, ResampleKernel k);
+                  std::uint8_t* out, Simd k);
 // The same to mids (when rows are resampled first).
 void VerticalPassMid(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
                      std::int16_t* out);
@@ -123,7 +122,7 @@ void VerticalPassMid(const std::int16_t* const* rows, const OutputWeights& w, st
 class RowResampler {
 public:
     // Both sizes at least 1 each way. `bottomUp`: rows arrive bottom row first.
-    RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp);
+    RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd = BestSimd());
     RowResampler(const RowResampler&) = delete;
     RowResampler& operator=(const RowResampler&) = delete;
 
@@ -165,7 +164,7 @@ private:
     std::size_t srcWidth_, srcHeight_;
     bool bottomUp_;
     bool rowsFirst_;  // the vertical pass runs first, at the source width
-    ResampleKernel kernel_;
+    Simd kernel_;
     AxisMap xMap_, yMap_;
     bool xPush_, yPush_;
     std::size_t vLanes_;  // 4 x the width at which the vertical pass runs

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bmp/read/bmp_layout.h"
+#include "shell/cpu.h"
 
 namespace tessaly {
 
@@ -60,7 +61,9 @@ std::optional<SavePlan> PlanSave(SaveFormat format, std::int32_t width, std::int
 std::array<std::uint8_t, kHeadersSize> PackHeaders(const SavePlan& plan);
 
 // One 24-bit row (B, G, R per pixel) from 32-bit pixels; dst holds 3 * src.size() bytes.
-void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
+// With SSSE3 or AVX2 up to `simd` (cpu.h); Simd::Scalar gives the plain twin.
+void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd);
+void PackRowBgr24Scalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
 
 // The gray ramp: entry i is B = G = R = i, reserved 0.
 std::array<std::uint8_t, kPaletteBytes> GrayRampPalette();
@@ -73,10 +76,15 @@ std::array<std::uint8_t, kPaletteBytes> GrayRampPalette();
 class PaletteIndexer {
 public:
     // Visits the pixels row by row, top row first, to fill the palette.
-    void Learn(std::span<const std::uint32_t> pixels);
+    void Learn(std::span<const std::uint32_t> pixels, Simd simd = Simd::Scalar);
+    // The same over width x height pixels, answering the length of the BI_RLE8
+    // stream they will make (EncodeIndexedRle8's bytes), so a save knows its
+    // file's size before it has one.
+    [[nodiscard]] std::uint64_t LearnMeasuringRle8(std::span<const std::uint32_t> pixels, std::size_t width,
+                                                   std::size_t height, Simd simd);
     [[nodiscard]] std::uint8_t IndexOf(std::uint32_t pixel) const { return indexOfClass_[ClassOf(pixel)]; }
     // Indices of one row of pixels; dst holds src.size() bytes.
-    void IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) const;
+    void IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd = Simd::Scalar) const;
     [[nodiscard]] const std::array<std::uint8_t, kPaletteBytes>& Palette() const { return palette_; }
     [[nodiscard]] unsigned Count() const { return count_; }
 
@@ -87,18 +95,27 @@ public:
     }
 
 private:
+    // Takes the classes of `row` (classes[x] of row[x]) into the palette.
+    void LearnClasses(std::span<const std::uint32_t> row, std::span<const std::uint8_t> classes);
+
     std::array<std::uint8_t, kPaletteBytes> palette_{};
     std::array<std::uint8_t, 256> indexOfClass_{};  // class 0 is index 0
     std::array<bool, 256> known_{true};             // class 0 needs no entry
     unsigned count_ = 0;
 };
 
+// The class of each pixel (PaletteIndexer::ClassOf), with SSE2 or AVX2 up to
+// `simd`; Simd::Scalar gives the plain twin. dst holds src.size() bytes.
+void ClassifyRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd);
+void ClassifyRowScalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
+
 // Writes one line of palette indices as BI_RLE8 items at `out`: encoded runs
 // of up to 254, absolute runs of 3 to 254 (padded to an even length), runs of
 // one for short stretches, and an end of line. No delta or end-of-bitmap item.
 // `out` must hold MaxRle8LineBytes(line.size()); returns the bytes written.
 std::size_t EncodeRle8Line(std::span<const std::uint8_t> line, std::uint8_t* out);
-inline constexpr std::size_t MaxRle8LineBytes(std::size_t width) { return 2 * width + 4; }
+// (Eight bytes of slack past the longest line: literals are copied a word at a time.)
+inline constexpr std::size_t MaxRle8LineBytes(std::size_t width) { return 2 * width + 4 + 8; }
 // The same, appended to a vector.
 void EncodeRle8Line(std::span<const std::uint8_t> line, std::vector<std::uint8_t>& out);
 
@@ -108,10 +125,10 @@ void EncodeRle8Line(std::span<const std::uint8_t> line, std::vector<std::uint8_t
 // never held whole. Stops, answering false, when put answers false.
 template <class Put>
 bool EncodeIndexedRle8(std::span<const std::uint32_t> pixels, std::size_t width, std::size_t height,
-                       const PaletteIndexer& indexer, Put put) {
+                       const PaletteIndexer& indexer, Put put, Simd simd = Simd::Scalar) {
     std::vector<std::uint8_t> line(width), items(MaxRle8LineBytes(width));
     for (std::size_t r = height; r-- > 0;) {
-        indexer.IndexRow(pixels.subspan(r * width, width), line);
+        indexer.IndexRow(pixels.subspan(r * width, width), line, simd);
         if (!put(std::span<const std::uint8_t>(items.data(), EncodeRle8Line(line, items.data())))) return false;
     }
     return true;

@@ -1,8 +1,8 @@
 // The file-free packers of the writer: both headers from a plan, 24-bit rows
-// from 32-bit pixels (SSSE3 where the CPU has it) and the gray ramp. They
+// from 32-bit pixels (SSSE3 or AVX2 where the CPU has them) and the gray ramp. They
 // trust the spans they are given.
 #include "bmp/write/encode.h"
-#include "shell/cpu.h"
+#include "bmp/write/pack_x86.h"
 
 namespace tessaly {
 
@@ -21,32 +21,7 @@ std::array<std::uint8_t, kHeadersSize> PackHeaders(const SavePlan& plan) {
     return h;
 }
 
-#if defined(TESSALY_X86_DISPATCH)
-namespace {
-// Four pixels per shuffle: 16 bytes packed to 12; each 16-byte store runs 4
-// bytes past its group and is overwritten by the next, so the last groups
-// (whose store would pass the span) go to the scalar kernel.
-__attribute__((target("ssse3"))) std::size_t PackRowBgr24Ssse3(std::span<const std::uint32_t> src,
-                                                              std::span<std::uint8_t> dst) {
-    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    std::size_t x = 0;
-    for (; x + 4 <= src.size() && 3 * x + 16 <= dst.size(); x += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src.data() + x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst.data() + 3 * x), _mm_shuffle_epi8(v, pack));
-    }
-    return x;
-}
-}  // namespace
-#endif
-
-void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) {
-#if defined(TESSALY_X86_DISPATCH)
-    if (HaveSsse3()) {
-        const std::size_t done = PackRowBgr24Ssse3(src, dst);
-        src = src.subspan(done);
-        dst = dst.subspan(3 * done);
-    }
-#endif
+void PackRowBgr24Scalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) {
     std::uint8_t* out = dst.data();
     const std::size_t n = src.size();
     std::size_t x = 0;
@@ -63,6 +38,15 @@ void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> ds
         out[1] = static_cast<std::uint8_t>(src[x] >> 8);
         out[2] = static_cast<std::uint8_t>(src[x] >> 16);
     }
+}
+
+void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd) {
+#if defined(TESSALY_X86_DISPATCH)
+    if (simd >= Simd::Avx2) return PackRowBgr24Avx2(src, dst);
+    if (simd >= Simd::Ssse3) return PackRowBgr24Ssse3(src, dst);
+#endif
+    (void)simd;
+    PackRowBgr24Scalar(src, dst);
 }
 
 std::array<std::uint8_t, kPaletteBytes> GrayRampPalette() {

@@ -37,6 +37,13 @@ public:
         }
         return true;
     }
+    // Room for up to n bytes (n <= capacity) at the end of the band, flushing it first when
+    // short; the caller writes some of it and says how many with Used.
+    [[nodiscard]] std::optional<std::span<std::uint8_t>> Space(std::size_t n) {
+        if (buffer_.size() - used_ < n && !Flush()) return std::nullopt;
+        return buffer_.subspan(used_, n);
+    }
+    void Used(std::size_t k) { used_ += k; }
     [[nodiscard]] bool Flush() {
         const bool ok = used_ == 0 || file_.Write(buffer_.first(used_));
         used_ = 0;
@@ -76,7 +83,8 @@ bool WriteRowsBottomUp(BandWriter& out, const SavePlan& plan, Pack pack) {
 }
 
 // Writes the planned pixel data, bottom row first, through the one packer of the plan's form.
-bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, const PaletteIndexer& indexer) {
+bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, const PaletteIndexer& indexer,
+                    Simd simd) {
     const auto* src32 = static_cast<const std::uint32_t*>(pixels);
     const auto* src8 = static_cast<const std::uint8_t*>(pixels);
     const auto w = static_cast<std::size_t>(plan.width), h = static_cast<std::size_t>(plan.height);
@@ -87,19 +95,31 @@ bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, c
         });
     case SaveFormat::Bgr24:
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
-            PackRowBgr24({src32 + r * w + x, n}, dst);
+            PackRowBgr24({src32 + r * w + x, n}, dst, simd);
         });
     case SaveFormat::Indexed8:
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
-            indexer.IndexRow({src32 + r * w + x, n}, dst);
+            indexer.IndexRow({src32 + r * w + x, n}, dst, simd);
         });
     case SaveFormat::Gray8:
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
             std::memcpy(dst.data(), src8 + r * w + x, n);
         });
-    case SaveFormat::Rle8:
-        return EncodeIndexedRle8({src32, plan.pixels}, w, h, indexer,
-                                 [&](std::span<const std::uint8_t> items) { return out.Put(items); });
+    case SaveFormat::Rle8: {
+        // Lines from the bottom row up, each encoded straight into the band
+        // (or, for a line too long to fit it, into a buffer of its own).
+        if (MaxRle8LineBytes(w) > out.Capacity())
+            return EncodeIndexedRle8({src32, plan.pixels}, w, h, indexer,
+                                     [&](std::span<const std::uint8_t> items) { return out.Put(items); }, simd);
+        std::vector<std::uint8_t> line(w);
+        for (std::size_t r = h; r-- > 0;) {
+            indexer.IndexRow({src32 + r * w, w}, line, simd);
+            const auto room = out.Space(MaxRle8LineBytes(w));
+            if (!room) return false;
+            out.Used(EncodeRle8Line(line, room->data()));
+        }
+        return true;
+    }
     }
     return false;
 }
@@ -114,20 +134,18 @@ int BmpCodec::SaveBmp(const char* path, ImageInfo info, const void* pixels) {
     if (!plan) return 0;
     const SaveFormatRow& row = FormatRow(*format);
     const auto* src32 = static_cast<const std::uint32_t*>(pixels);
+    const Simd simd = BestSimd();
     PaletteIndexer indexer;  // the palette of a save from 32-bit pixels to 8 bits
-    if (row.table == TableSource::Learned) indexer.Learn({src32, plan->pixels});
     if (*format == SaveFormat::Rle8) {
-        // The stream's length is part of the plan: one counting pass, so the
-        // file's size is known (and checked against every limit) before it exists.
-        std::uint64_t streamBytes = 0;
-        (void)EncodeIndexedRle8({src32, plan->pixels}, static_cast<std::size_t>(plan->width),
-                                static_cast<std::size_t>(plan->height), indexer,
-                                [&](std::span<const std::uint8_t> items) {
-                                    streamBytes += items.size();
-                                    return true;
-                                });  // a counting pass cannot stop early
+        // The stream's length is part of the plan, measured while the palette
+        // is learnt, so the file's size is known (and checked against every
+        // limit) before it exists.
+        const std::uint64_t streamBytes = indexer.LearnMeasuringRle8(
+            {src32, plan->pixels}, static_cast<std::size_t>(plan->width), static_cast<std::size_t>(plan->height), simd);
         plan = PlanSave(*format, info.width, info.height, streamBytes);
         if (!plan) return 0;
+    } else if (row.table == TableSource::Learned) {
+        indexer.Learn({src32, plan->pixels}, simd);
     }
 
     ReplacingFile file;
@@ -136,7 +154,7 @@ int BmpCodec::SaveBmp(const char* path, ImageInfo info, const void* pixels) {
     if (!out.Put(PackHeaders(*plan))) return 0;
     if (row.table == TableSource::Learned && !out.Put(indexer.Palette())) return 0;
     if (row.table == TableSource::GrayRamp && !out.Put(GrayRampPalette())) return 0;
-    return WritePixelData(out, *plan, pixels, indexer) && out.Flush() && file.Commit() ? 1 : 0;
+    return WritePixelData(out, *plan, pixels, indexer, simd) && out.Flush() && file.Commit() ? 1 : 0;
 }
 
 int BmpCodec::SaveGrayBmp(const char* path, const void* pixels, std::int32_t width, std::int32_t height) {

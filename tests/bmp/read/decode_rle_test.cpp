@@ -1,6 +1,7 @@
 // The RLE command loop: streams in, elements out, as tables.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "bmp/read/decode_rle.h"
@@ -101,6 +102,47 @@ TEST(DecodeRle, BottomUpStreamsLandTopRowFirst) {
     DecodeRle(DecodeKind::Rle8, in, Table(), 2, sink);
     const PixelTable t = Table();
     EXPECT_EQ(out, (std::vector<std::uint32_t>{t[2], t[2], t[1], t[1]}));
+}
+
+TEST(DecodeRle, CommandsReadFromTheWindowDecodeAsThroughTake) {
+    // Random streams of every command kind, decoded with a read buffer large
+    // enough for the windowed path and with one too small for it (every command
+    // through Take): the two images must be the same.
+    std::mt19937 rng(21);
+    for (const auto& [kind, small] : {std::pair{DecodeKind::Rle8, 257u}, {DecodeKind::Rle4, 129u}, {DecodeKind::Rle24, 767u}}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            SCOPED_TRACE(std::to_string(int(kind)) + " trial " + std::to_string(trial));
+            const std::size_t w = 1 + rng() % 90, h = 1 + rng() % 40;
+            std::vector<std::uint8_t> stream;
+            while (stream.size() < 6000) {
+                const unsigned pick = rng() % 16;
+                if (pick < 7) {  // an encoded run, mostly short
+                    stream.push_back(static_cast<std::uint8_t>(1 + (pick < 5 ? rng() % 4 : rng() % 255)));
+                    for (int b = 0; b < (kind == DecodeKind::Rle24 ? 3 : 1); ++b) stream.push_back(static_cast<std::uint8_t>(rng()));
+                } else if (pick < 12) {  // an absolute run and its pad byte
+                    const std::size_t n = 3 + (pick < 10 ? rng() % 8 : rng() % 253);
+                    const std::size_t bytes = kind == DecodeKind::Rle4 ? (n + 1) / 2 : kind == DecodeKind::Rle24 ? 3 * n : n;
+                    stream.insert(stream.end(), {0, static_cast<std::uint8_t>(n)});
+                    for (std::size_t b = 0; b < bytes + bytes % 2; ++b) stream.push_back(static_cast<std::uint8_t>(rng()));
+                } else if (pick < 15) {
+                    stream.insert(stream.end(), {0, 0});  // end of line
+                } else {
+                    stream.insert(stream.end(), {0, 2, static_cast<std::uint8_t>(rng() % 4), static_cast<std::uint8_t>(rng() % 2)});
+                }
+            }
+            std::vector<std::vector<std::uint32_t>> images;
+            for (const std::size_t buffer : {std::size_t{65536}, std::size_t{small}}) {
+                std::vector<std::uint8_t> scratch(buffer);
+                StreamReader in(stream, scratch);
+                std::vector<std::uint32_t> out(w * h, 0xDEADBEEF);
+                ImageRows rows(ImageView{out.data(), w, h});
+                PixelSink<ImageRows> sink(rows, true);
+                DecodeRle(kind, in, Table(), w, sink);
+                images.push_back(out);
+            }
+            EXPECT_EQ(images[0], images[1]);
+        }
+    }
 }
 
 }  // namespace

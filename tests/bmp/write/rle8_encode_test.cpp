@@ -6,6 +6,7 @@
 
 #include "bmp/read/decode_rle.h"
 #include "bmp/write/encode.h"
+#include "support/vector_check.h"
 
 namespace tessaly {
 namespace {
@@ -15,6 +16,25 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes Encode(const Bytes& line) {
     Bytes out;
     EncodeRle8Line(line, out);
+    return out;
+}
+
+// 1, 2, 3, ... with no two neighbours equal.
+Bytes Literals(std::size_t n) {
+    Bytes v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(1 + i % 200);
+    return v;
+}
+
+// Literals(260): an absolute run of 254, then an absolute run of 5 with its pad
+// byte, the last as a run of one, and the end of line.
+Bytes LongLiterals() {
+    const Bytes v = Literals(260);
+    Bytes out = {0x00, 0xFE};
+    out.insert(out.end(), v.begin(), v.begin() + 254);
+    out.insert(out.end(), {0x00, 0x05});
+    out.insert(out.end(), v.begin() + 254, v.begin() + 259);
+    out.insert(out.end(), {0x00, 0x01, v[259], 0x00, 0x00});  // pad, run, end of line
     return out;
 }
 
@@ -37,6 +57,8 @@ TEST(Rle8Encode, Lines) {
         {{}, {0x00, 0x00}},
         {three00, {0xFE, 9, 0x2D, 9, 0x01, 9, 0x00, 0x00}},
         {seventeen, seventeenWant},
+        {Literals(260), LongLiterals()},                                      // capped at 254, compared in words
+        {Bytes{3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 4}, {0x09, 3, 0x01, 3, 0x01, 4, 0x00, 0x00}},  // a repeat past 8 bytes
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line.size());
@@ -55,6 +77,17 @@ TEST(PaletteIndexer, ClassIsTheTopTwoBitsOfEachByte) {
         const unsigned want = (p >> 6 & 3) | (p >> 14 & 3) << 2 | (p >> 22 & 3) << 4 | (p >> 30 & 3) << 6;
         ASSERT_EQ(PaletteIndexer::ClassOf(p), want) << std::hex << p;
     }
+}
+
+TEST(PaletteIndexer, VectorClassesMatchTheScalarTwin) {
+    test::ExpectVectorMatchesScalar(70, [](std::size_t n, Simd level) {
+        std::mt19937 rng(static_cast<unsigned>(n));
+        std::vector<std::uint32_t> px(n);
+        for (auto& p : px) p = static_cast<std::uint32_t>(rng());
+        Bytes classes(n);
+        ClassifyRow(px, classes, level);
+        return classes;
+    });
 }
 
 TEST(PaletteIndexer, ClassesAndFirstAppearance) {

@@ -25,6 +25,7 @@
 #include "bmp/write/encode.h"
 #include "shell/bmp_codec.h"
 #include "support/bmp_builder.h"
+#include "support/vector_check.h"
 
 namespace tessaly::test {
 namespace {
@@ -92,12 +93,22 @@ std::vector<std::uint32_t> RandomPixels(std::size_t n, std::mt19937& rng) {
     return v;
 }
 
+TEST(PackRow, VectorBgr24MatchesTheScalarTwin) {
+    test::ExpectVectorMatchesScalar(67, [](std::size_t n, Simd level) {
+        std::vector<std::uint32_t> src(n);
+        for (std::size_t i = 0; i < n; ++i) src[i] = 0xA0000000u + static_cast<std::uint32_t>(i * 0x010203u);
+        Bytes dst(3 * n, 0xEE);
+        PackRowBgr24(src, dst, level);
+        return dst;
+    });
+}
+
 TEST(PackRow, Bgr24DropsTheFourthByteAtEveryLength) {
     for (std::size_t n : {0u, 1u, 3u, 4u, 5u, 8u, 9u, 17u, 100u}) {
         std::vector<std::uint32_t> src(n);
         for (std::size_t i = 0; i < n; ++i) src[i] = 0xA0000000u + static_cast<std::uint32_t>(i * 0x010203u);
         Bytes dst(3 * n, 0xEE);
-        PackRowBgr24(src, dst);
+        PackRowBgr24(src, dst, Simd::Scalar);
         for (std::size_t i = 0; i < n; ++i) {
             ASSERT_EQ(dst[3 * i], static_cast<std::uint8_t>(src[i])) << n << ":" << i;
             ASSERT_EQ(dst[3 * i + 1], static_cast<std::uint8_t>(src[i] >> 8)) << n << ":" << i;
@@ -123,8 +134,10 @@ TEST_F(WriterTest, RandomImagesRoundTripAt24And32Bits) {
 
 TEST_F(WriterTest, EightBitSavesLoadBackToTheIndexersColours) {
     std::mt19937 rng(5);
-    for (int trial = 0; trial < 8; ++trial) {
-        const auto w = static_cast<std::int32_t>(1 + rng() % 50), h = static_cast<std::int32_t>(1 + rng() % 20);
+    for (int trial = 0; trial < 9; ++trial) {
+        // The last trial's lines are too long for the writer's band: encoded apart, then copied in.
+        const auto w = static_cast<std::int32_t>(trial == 8 ? 40000 : 1 + rng() % 50);
+        const auto h = static_cast<std::int32_t>(trial == 8 ? 2 : 1 + rng() % 20);
         auto px = RandomPixels(static_cast<std::size_t>(w * h), rng);
         for (std::size_t i = 1; i < px.size(); ++i)
             if (rng() % 3 == 0) px[i] = px[i - 1];  // some runs

@@ -14,7 +14,6 @@
 //   --quick   three timed runs per figure instead of seven
 //   --only    only the rows whose name holds TEXT
 //   --keep    leave the 4000 x 3000 samples in WORK_DIR
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -40,6 +39,9 @@
 
 #include "bmp/read/bmp_layout.h"
 #include "bmp/write/encode.h"
+#include "kit/bmp_builder.h"
+#include "kit/plugin_library.h"
+#include "kit/request.h"
 #include "tessaly/plugin.h"
 
 #if defined(__GNUC__)
@@ -64,7 +66,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using tessaly::kit::Bytes;
 using Clock = std::chrono::steady_clock;
 
 int g_repeats = 7;
@@ -111,48 +113,27 @@ void Emit(const Row& r) {
 
 // ---- Samples ----
 
-struct Plugin {
-    TessalyImageProc imageProc = nullptr;
-};
+using Plugin = tessaly::kit::PluginLibrary;
 
-Plugin LoadPlugin(const char* path) {
-    void* h = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (!h) {
-        std::fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
+void LoadPlugin(Plugin& plugin, const char* path) {
+    std::string error;
+    if (!plugin.Load(path, error)) {
+        std::fprintf(stderr, "%s: %s\n", path, error.c_str());
         std::exit(1);
     }
-    return {reinterpret_cast<TessalyImageProc>(dlsym(h, "ImageProc"))};
-}
-
-void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    Put16(b, at, v & 0xFFFF);
-    Put16(b, at + 2, v >> 16);
 }
 
 Bytes BmpFile(int w, int h, int bits, std::uint32_t compression, const std::vector<std::uint32_t>& palette,
               const Bytes& data) {
-    Bytes f(54, 0);
-    f[0] = 'B';
-    f[1] = 'M';
-    Put32(f, 14, 40);
-    Put32(f, 18, static_cast<std::uint32_t>(w));
-    Put32(f, 22, static_cast<std::uint32_t>(h));
-    Put16(f, 26, 1);
-    Put16(f, 28, static_cast<std::uint32_t>(bits));
-    Put32(f, 30, compression);
-    Put32(f, 46, static_cast<std::uint32_t>(palette.size()));
-    for (const std::uint32_t c : palette) {
-        f.resize(f.size() + 4);
-        Put32(f, f.size() - 4, c);
-    }
-    Put32(f, 10, static_cast<std::uint32_t>(f.size()));
-    f.insert(f.end(), data.begin(), data.end());
-    Put32(f, 2, static_cast<std::uint32_t>(f.size()));
-    return f;
+    tessaly::kit::BmpBuilder b;
+    b.width = w;
+    b.height = h;
+    b.bitCount = static_cast<std::uint16_t>(bits);
+    b.compression = compression;
+    b.palette = palette;
+    b.clrUsed = static_cast<std::uint32_t>(palette.size());
+    b.pixels = data;
+    return b.Build();
 }
 
 // A photo-like picture: smooth gradients, soft shapes and sensor noise.
@@ -277,13 +258,7 @@ Bytes ReadFileBytes(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-ImageRequest Request(const std::string& path, int w, int h) {
-    ImageRequest r{};
-    std::memcpy(r.filePath, path.c_str(), path.size() + 1);
-    r.width = w;
-    r.height = h;
-    return r;
-}
+ImageRequest Request(const std::string& path, int w, int h) { return tessaly::kit::MakeRequest(path, w, h); }
 
 long StatusKiB(const char* field) {
     std::ifstream s("/proc/self/status");
@@ -824,7 +799,7 @@ int main(int argc, char** argv) {
     }
     if (!std::getenv("TESSALY_BENCH_CHILD")) return RunParent(argv);
     Context c;
-    c.plugin = LoadPlugin(argv[1]);
+    LoadPlugin(c.plugin, argv[1]);
     c.dir = argc > 2 && argv[2][0] != '-' ? argv[2] : "/dev/shm";
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];

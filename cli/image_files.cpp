@@ -1,89 +1,222 @@
+// The host's image files; see image_files.h.
 #include "image_files.h"
 
-#include <cstdio>
-#include <fstream>
-#include <memory>
-
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wconversion"
-#pragma GCC diagnostic ignored "-Wsign-conversion"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#endif
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#include <stb_image_write.h>
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <limits>
 
 namespace tessaly_cli {
-
-bool EndsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 namespace {
 
-bool WriteBytes(const std::string& path, const void* data, std::size_t n, const std::string& prefix = {}) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(prefix.data(), static_cast<std::streamsize>(prefix.size()));
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
-    out.close();
-    return !out.fail();
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+bool Put(std::FILE* out, const void* data, std::size_t n, std::string& error) {
+    if (n == 0 || std::fwrite(data, 1, n, out) == n) return true;
+    error = errno != 0 ? std::strerror(errno) : "write error";
+    return false;
+}
+
+// Rows of `picture` converted by `convert(row of source, y, out)` into rows of
+// `rowBytes`, each written as it is made.
+template <class Convert>
+bool PutRows(std::FILE* out, const Picture& picture, std::size_t rowBytes, std::string& error, Convert convert) {
+    std::vector<std::uint8_t> row(rowBytes);
+    for (std::size_t y = 0; y < picture.height; ++y) {
+        convert(y, row.data());
+        if (!Put(out, row.data(), row.size(), error)) return false;
+    }
+    return true;
+}
+
+// One row's samples in PNM order: gray, gray and alpha, R G B, or R G B A.
+void PutSamples(const Picture& picture, std::size_t y, std::size_t channels, std::uint8_t* out) {
+    const std::size_t w = picture.width;
+    for (std::size_t x = 0; x < w; ++x, out += channels) {
+        const std::uint32_t p = picture.pixels ? picture.pixels[y * w + x] : 0xFF000000u | picture.gray[y * w + x] * 0x010101u;
+        const auto r = static_cast<std::uint8_t>(p >> 16), g = static_cast<std::uint8_t>(p >> 8),
+                   b = static_cast<std::uint8_t>(p), a = static_cast<std::uint8_t>(p >> 24);
+        switch (channels) {
+        case 1: out[0] = r; break;
+        case 2: out[0] = r, out[1] = a; break;
+        case 3: out[0] = r, out[1] = g, out[2] = b; break;
+        default: out[0] = r, out[1] = g, out[2] = b, out[3] = a; break;
+        }
+    }
+}
+
+bool WritePnm(std::FILE* out, ImageType type, const Picture& picture, std::string& error) {
+    const std::string w = std::to_string(picture.width), h = std::to_string(picture.height);
+    std::size_t channels = 0;
+    std::string header;
+    if (type == ImageType::Pam) {
+        static const char* const kTuples[] = {"GRAYSCALE", "GRAYSCALE_ALPHA", "RGB", "RGB_ALPHA"};
+        const PictureTraits traits = Examine(picture);
+        channels = (traits.gray ? 1u : 3u) + (traits.opaque ? 0u : 1u);
+        header = "P7\nWIDTH " + w + "\nHEIGHT " + h + "\nDEPTH " + std::to_string(channels) +
+                 "\nMAXVAL 255\nTUPLTYPE " + kTuples[channels - 1] + "\nENDHDR\n";
+    } else if (const std::string why = CannotHold(type, picture); !why.empty()) {
+        error = why;
+        return false;
+    } else {
+        channels = type == ImageType::Pgm ? 1 : 3;
+        header = (type == ImageType::Pgm ? "P5\n" : "P6\n") + w + " " + h + "\n255\n";
+    }
+    return Put(out, header.data(), header.size(), error) &&
+           PutRows(out, picture, picture.width * channels, error,
+                   [&](std::size_t y, std::uint8_t* row) { PutSamples(picture, y, channels, row); });
+}
+
+// PGM header fields: white space and comments between decimal numbers.
+bool ReadPnmNumber(std::FILE* in, std::uint64_t& value) {
+    int c = std::fgetc(in);
+    for (;;) {
+        if (c == '#') {
+            while (c != EOF && c != '\n' && c != '\r') c = std::fgetc(in);
+        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
+            c = std::fgetc(in);
+        } else {
+            break;
+        }
+    }
+    if (c < '0' || c > '9') return false;
+    value = 0;
+    for (; c >= '0' && c <= '9'; c = std::fgetc(in)) value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(c - '0'), 0xFFFFFFFFu);
+    // The one white-space byte after the last field ends the header; anything else is not PGM.
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 }  // namespace
 
-bool WritePixels(const std::string& path, const std::vector<std::uint32_t>& pixels, int width, int height) {
-    if (EndsWith(path, ".raw")) return WriteBytes(path, pixels.data(), pixels.size() * 4);
-    std::vector<std::uint8_t> rgba(pixels.size() * 4);
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const std::uint32_t p = pixels[i];
-        rgba[4 * i] = static_cast<std::uint8_t>(p >> 16);
-        rgba[4 * i + 1] = static_cast<std::uint8_t>(p >> 8);
-        rgba[4 * i + 2] = static_cast<std::uint8_t>(p);
-        rgba[4 * i + 3] = static_cast<std::uint8_t>(p >> 24);
-    }
-    return stbi_write_png(path.c_str(), width, height, 4, rgba.data(), width * 4) != 0;
+std::string OverPixelLimit(std::uint64_t width, std::uint64_t height, std::uint64_t maxPixels) {
+    const std::uint64_t pixels = width * height;  // each side below 2^32, so no overflow
+    if (pixels <= maxPixels) return {};
+    return std::to_string(width) + " x " + std::to_string(height) + " = " + std::to_string(pixels) +
+           " pixels, over the host's limit of " + std::to_string(maxPixels) + " (--max-pixels N raises it)";
 }
 
-bool WriteGray(const std::string& path, const std::vector<std::uint8_t>& gray, int width, int height) {
-    if (EndsWith(path, ".png")) return stbi_write_png(path.c_str(), width, height, 1, gray.data(), width) != 0;
-    const std::string header = "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-    return WriteBytes(path, gray.data(), gray.size(), header);
+PictureTraits Examine(const Picture& picture) {
+    if (!picture.pixels) return {};
+    std::uint32_t notOpaque = 0, notGray = 0;
+    for (std::size_t y = 0; y < picture.height; ++y) {
+        const std::uint32_t* row = picture.pixels + y * picture.width;
+        for (std::size_t x = 0; x < picture.width; ++x) {
+            const std::uint32_t p = row[x];
+            notOpaque |= ~p & 0xFF000000u;
+            notGray |= (p ^ (p >> 8)) & 0xFFFFu;  // (R ^ G) << 8 | (G ^ B)
+        }
+        if (notOpaque && notGray) break;
+    }
+    return {notOpaque == 0, notGray == 0};
 }
 
-bool ReadPgm(const std::string& path, std::vector<std::uint8_t>& gray, int& width, int& height, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path;
+std::string CannotHold(ImageType type, const Picture& picture) {
+    if (type != ImageType::Pgm && type != ImageType::Ppm) return {};
+    const PictureTraits traits = Examine(picture);
+    if (!traits.opaque)
+        return std::string("the picture has transparent pixels and ") + (type == ImageType::Pgm ? "PGM" : "PPM") +
+               " has no alpha: use .pam or .png";
+    if (type == ImageType::Pgm && !traits.gray)
+        return "the picture has colour and PGM holds gray levels only: use .ppm, .pam or .png";
+    return {};
+}
+
+std::optional<ImageType> ImageTypeOfWord(const std::string& word) {
+    static const std::array<std::pair<const char*, ImageType>, 5> kTypes = {{
+        {"png", ImageType::Png}, {"raw", ImageType::Raw}, {"pgm", ImageType::Pgm},
+        {"ppm", ImageType::Ppm}, {"pam", ImageType::Pam},
+    }};
+    const std::string lower = Lower(word);
+    for (const auto& [name, type] : kTypes)
+        if (lower == name) return type;
+    return std::nullopt;
+}
+
+std::optional<ImageType> ImageTypeOfName(const std::string& name) {
+    const auto dot = name.find_last_of('.');
+    const auto slash = name.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+    return ImageTypeOfWord(name.substr(dot + 1));
+}
+
+bool WritePicture(std::FILE* out, ImageType type, const Picture& picture, std::string& error) {
+    errno = 0;
+    switch (type) {
+    case ImageType::Png: return WritePng(out, picture, error);
+    case ImageType::Raw:
+        if (!picture.pixels) return PutRows(out, picture, picture.width, error, [&](std::size_t y, std::uint8_t* row) {
+            std::memcpy(row, picture.gray + y * picture.width, picture.width);
+        });
+        // Compat: the host's buffer as it is, B, G, R, A (the plug-in's byte order on every build).
+        return PutRows(out, picture, picture.width * 4, error, [&](std::size_t y, std::uint8_t* row) {
+            std::memcpy(row, picture.pixels + y * picture.width, picture.width * 4);
+        });
+    case ImageType::Pgm:
+    case ImageType::Ppm:
+    case ImageType::Pam: return WritePnm(out, type, picture, error);
+    }
+    return false;
+}
+
+bool ReadPgm(std::FILE* in, std::uint64_t maxPixels, GrayImage& image, std::string& error) {
+    const int p = std::fgetc(in), kind = std::fgetc(in);
+    if (p != 'P' || kind != '5') {
+        error = p == 'P' && kind == '2' ? "a plain (text) PGM: only binary PGM (P5) is read"
+                                        : "not a binary PGM (P5)";
         return false;
     }
-    std::string magic;
-    long w = 0, h = 0, maxval = 0;
-    in >> magic;
-    // Comments may stand between the fields.
-    auto field = [&in](long& v) {
-        while (in >> std::ws && in.peek() == '#') in.ignore(1 << 20, '\n');
-        in >> v;
-    };
-    field(w);
-    field(h);
-    field(maxval);
-    if (magic != "P5" || !in || w < 0 || h < 0 || w > 65535 || h > 65535 || maxval <= 0 || maxval > 255) {
-        error = path + " is not a binary 8-bit PGM (P5)";
+    std::uint64_t width = 0, height = 0, maxval = 0;
+    if (!ReadPnmNumber(in, width) || !ReadPnmNumber(in, height) || !ReadPnmNumber(in, maxval)) {
+        error = "not a binary PGM (P5): its header is cut or malformed";
         return false;
     }
-    in.get();  // the single white-space byte before the pixels
-    gray.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
-    in.read(reinterpret_cast<char*>(gray.data()), static_cast<std::streamsize>(gray.size()));
-    if (static_cast<std::size_t>(in.gcount()) != gray.size()) {
-        error = path + " ends before its pixels do";
+    if (maxval == 0 || maxval > 65535) {
+        error = "not a valid PGM (maxval " + std::to_string(maxval) + ")";
         return false;
     }
-    width = static_cast<int>(w);
-    height = static_cast<int>(h);
+    if (maxval > 255) {
+        error = "16-bit PGM (maxval " + std::to_string(maxval) + "): the gray save takes 8-bit samples";
+        return false;
+    }
+    if (width == 0 || height == 0) {
+        error = "no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+        return false;
+    }
+    if (const std::string over = OverPixelLimit(width, height, maxPixels); !over.empty()) {
+        error = over;
+        return false;
+    }
+    if (width > std::numeric_limits<std::int32_t>::max() || height > std::numeric_limits<std::int32_t>::max() ||
+        width * height > std::numeric_limits<std::size_t>::max()) {
+        error = "too large for a BMP file (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+        return false;
+    }
+    const auto count = static_cast<std::size_t>(width * height);
+    std::vector<std::uint8_t> levels(count);
+    const std::size_t got = std::fread(levels.data(), 1, count, in);
+    if (got != count) {
+        error = std::ferror(in) ? std::strerror(errno)
+                                : "ends before its pixels do (" + std::to_string(got) + " of " + std::to_string(count) +
+                                      " bytes)";
+        return false;
+    }
+    if (maxval != 255) {
+        // Levels 0..maxval become 0..255, rounded: maxval 15 makes 15 white, not near-black.
+        std::array<std::uint8_t, 256> scaled{};
+        for (std::size_t v = 0; v <= maxval; ++v) scaled[v] = static_cast<std::uint8_t>((v * 255 + maxval / 2) / maxval);
+        const auto above = std::find_if(levels.begin(), levels.end(), [maxval](std::uint8_t v) { return v > maxval; });
+        if (above != levels.end()) {
+            error = "a sample (" + std::to_string(*above) + ") above maxval " + std::to_string(maxval);
+            return false;
+        }
+        for (std::uint8_t& v : levels) v = scaled[v];
+    }
+    image = GrayImage{static_cast<std::size_t>(width), static_cast<std::size_t>(height), std::move(levels)};
     return true;
 }
 

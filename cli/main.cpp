@@ -1,9 +1,13 @@
 // tessaly: the reference host. It loads the plug-in by path at run time,
-// resolves BaseProc, ParamProc and ImageProc by name and drives them exactly
-// as a host application does, with records laid out as the plug-in expects.
-// Exit status: 0 when everything asked succeeded, 1 when something failed,
-// 2 for a usage error.
+// resolves BaseProc, ParamProc and ImageProc and drives them exactly as a host
+// application does, with records laid out as the plug-in expects. Loads, saves
+// and gray operations go through the exports only; when one fails, the core's
+// Describe (the same rules as the load) or the system says why.
+//
+// Exit status: 0 when everything asked succeeded, 1 when something failed
+// (one line "tessaly: FILE: REASON" on standard error each), 2 for a usage error.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,48 +16,28 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "bmp/read/describe.h"
+#include "host.h"
 #include "image_files.h"
-#include "plugin_library.h"
+#include "info.h"
+#include "kit/plugin_library.h"
+#include "kit/request.h"
+#include "reasons.h"
+#include "streams.h"
 #include "tessaly/plugin.h"
 
 namespace tessaly_cli {
-namespace {
-
-constexpr int kOk = 0, kFailed = 1, kUsage = 2;
-
-const char* const kMainHelp =
-    "usage: tessaly [--plugin PATH] COMMAND [ARGS]\n"
-    "\n"
-    "Drives the Tessaly BMP plug-in the way a host application does.\n"
-    "\n"
-    "commands:\n"
-    "  about                          identity of the plug-in\n"
-    "  info FILE...                   geometry of BMP files\n"
-    "  load FILE -o OUT [--size WxH]  load a BMP into a 32-bit buffer, write PNG (or .raw BGRA)\n"
-    "  convert IN OUT --bits N [--rle]  load IN, save it as an N-bit BMP (32, 24 or 8)\n"
-    "  isgray FILE...                 whether files are 8-bit gray BMPs\n"
-    "  loadgray FILE -o OUT           load an 8-bit gray BMP, write PGM (or .png)\n"
-    "  savegray IN.pgm OUT.bmp        save a binary PGM as an 8-bit gray BMP\n"
-    "  batch LIST                     run LIST's commands, one a line, in one process\n"
-    "\n"
-    "options:\n"
-    "  --plugin PATH   plug-in to load (default: $TESSALY_PLUGIN, else the one beside tessaly)\n"
-    "  -h, --help      this text; 'tessaly COMMAND --help' for a command's own\n";
-
-struct Command {
-    const char* help;
-    std::function<int(PluginLibrary&, const std::vector<std::string>&)> run;
-};
 
 // Where failures and usage errors are reported: standard error, or standard
 // output in a batch, so that each command's messages stay beside its output.
 std::FILE* messages = stderr;
 
-int Fail(const std::string& message) {
-    std::fprintf(messages, "tessaly: %s\n", message.c_str());
+int Fail(const std::string& subject, const std::string& reason) {
+    std::fprintf(messages, "tessaly: %s: %s\n", subject.c_str(), reason.c_str());
     return kFailed;
 }
 
@@ -62,154 +46,272 @@ int Usage(const std::string& message, const char* help) {
     return kUsage;
 }
 
-// A request naming `path`; false when the path does not fit the record's 260 bytes.
-bool MakeRequest(const std::string& path, ImageRequest& request) {
-    request = ImageRequest{};
-    if (path.size() >= sizeof request.filePath) return false;
-    std::memcpy(request.filePath, path.c_str(), path.size() + 1);
-    return true;
-}
+bool Parsed::Has(const std::string& flag) const { return std::find(flags.begin(), flags.end(), flag) != flags.end(); }
 
-struct Geometry {
-    int32_t width = 0, height = 0;
-    uint32_t bitCount = 0, compression = 0;
-};
-
-bool Probe(PluginLibrary& plugin, const std::string& path, Geometry& g, std::string& error) {
-    ImageRequest request;
-    if (!MakeRequest(path, request)) {
-        error = path + ": path too long";
-        return false;
-    }
-    ImageRecord record{};
-    if (plugin.imageProc(ImageCmdGetInfo, &request, &record) != 0) {
-        error = path + ": not a readable BMP file";
-        return false;
-    }
-    g = {record.info.width, record.info.height, record.info.bitCount, record.info.compression};
-    return true;
-}
-
-std::string CompressionName(uint32_t c) {
-    static const char* const names[] = {"RGB", "RLE8", "RLE4", "BITFIELDS", "JPEG", "PNG", "ALPHABITFIELDS"};
-    return c < 7 ? names[c] : "unknown(" + std::to_string(c) + ")";
-}
-
-bool ParseSize(const std::string& text, int32_t& w, int32_t& h) {
-    const auto x = text.find('x');
-    if (x == std::string::npos) return false;
-    char* end = nullptr;
-    const long pw = std::strtol(text.c_str(), &end, 10);
-    if (end != text.c_str() + x) return false;
-    const long ph = std::strtol(text.c_str() + x + 1, &end, 10);
-    if (*end != '\0' || pw <= 0 || ph <= 0 || pw > 1000000 || ph > 1000000) return false;
-    w = static_cast<int32_t>(pw);
-    h = static_cast<int32_t>(ph);
-    return true;
-}
-
-// Loads `path` through the plug-in at width x height (the file's own size when 0).
-bool LoadPixels(PluginLibrary& plugin, const std::string& path, int32_t& width, int32_t& height,
-                std::vector<uint32_t>& pixels, std::string& error) {
-    if (width == 0) {
-        Geometry g;
-        if (!Probe(plugin, path, g, error)) return false;
-        width = g.width;
-        height = g.height < 0 ? -g.height : g.height;
-        if (g.width <= 0 || g.height == 0 || g.height == INT32_MIN) {
-            error = path + ": the file declares no pixels (" + std::to_string(g.width) + " x " +
-                    std::to_string(g.height) + ")";
-            return false;
-        }
-    }
-    const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (count > (uint64_t{1} << 30)) {
-        error = path + ": image too large for this host (" + std::to_string(width) + " x " + std::to_string(height) + ")";
-        return false;
-    }
-    pixels.assign(static_cast<std::size_t>(count), 0);
-    ImageRequest request;
-    MakeRequest(path, request);
-    request.width = width;
-    request.height = height;
-    ImageRecord record{};
-    record.pixels = pixels.data();
-    if (plugin.imageProc(ImageCmdLoad, &request, &record) != 0) {
-        error = path + ": the plug-in refused to load it";
-        return false;
-    }
-    return true;
-}
-
-// Splits ARGS into options that take a value (-o X), flags and positional words.
-struct Parsed {
-    std::map<std::string, std::string> values;
-    std::vector<std::string> flags;
-    std::vector<std::string> words;
-    std::string error;
-};
 Parsed ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
                  const std::vector<std::string>& allowedFlags) {
     Parsed p;
+    bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a.size() > 1 && a[0] == '-') {
-            if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
-                if (i + 1 >= args.size()) {
-                    p.error = a + " needs a value";
-                    return p;
-                }
-                p.values[a] = args[++i];
-            } else if (std::find(allowedFlags.begin(), allowedFlags.end(), a) != allowedFlags.end()) {
-                p.flags.push_back(a);
-            } else {
-                p.error = "unknown option " + a;
+        if (!options || a.size() < 2 || a[0] != '-') {
+            p.words.push_back(a);
+        } else if (a == "--") {
+            options = false;
+        } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
+            if (i + 1 >= args.size()) {
+                p.error = a + " needs a value";
                 return p;
             }
+            p.values[a] = args[++i];
+        } else if (std::find(allowedFlags.begin(), allowedFlags.end(), a) != allowedFlags.end()) {
+            p.flags.push_back(a);
         } else {
-            p.words.push_back(a);
+            p.error = "unknown option " + a;
+            return p;
         }
     }
     return p;
 }
 
-bool HasFlag(const Parsed& p, const std::string& f) {
-    return std::find(p.flags.begin(), p.flags.end(), f) != p.flags.end();
-}
+namespace {
+
+using tessaly::kit::MakeRequest;
+using tessaly::kit::PathFits;
+using tessaly::kit::PluginLibrary;
+
+const char* const kMainHelp =
+    "usage: tessaly [--plugin PATH] [--max-pixels N] COMMAND [ARGS]\n"
+    "       tessaly --version\n"
+    "\n"
+    "Drives the Tessaly BMP plug-in the way a host application does.\n"
+    "\n"
+    "commands:\n"
+    "  about                            identity of the plug-in\n"
+    "  info [-v] [--json] FILE...       what each file holds and whether it loads\n"
+    "  load FILE -o OUT [--size WxH]    load at the file's size or scaled; OUT is .png,\n"
+    "                                   .raw (BGRA), .pgm, .ppm or .pam\n"
+    "  convert IN OUT.bmp --bits N [--rle]  load IN, save it as an N-bit BMP (32, 24 or 8)\n"
+    "  isgray FILE...                   whether files are 8-bit gray BMPs\n"
+    "  loadgray FILE -o OUT             gray load, one byte per pixel; OUT as for load\n"
+    "  savegray IN.pgm OUT.bmp          save a binary PGM as an 8-bit gray BMP\n"
+    "  batch LIST                       run LIST's commands, one a line, in one process\n"
+    "FILE, IN and OUT may be - for standard input or output.\n"
+    "\n"
+    "options:\n"
+    "  --plugin PATH     plug-in to load (default: $TESSALY_PLUGIN, else the one beside tessaly)\n"
+    "  --max-pixels N    largest picture the host allocates (default 268435456, 2^28 pixels)\n"
+    "  --version         the versions of the host and of the plug-in\n"
+    "  -h, --help        this text; 'tessaly COMMAND --help' for a command's own\n"
+    "  --                ends the options\n"
+    "\n"
+    "Exit status: 0 when everything asked succeeded, 1 when something failed (one line\n"
+    "'tessaly: FILE: REASON' on standard error each), 2 for a usage error.\n";
 
 const char* const kAboutHelp = "usage: tessaly about\n  Prints the plug-in's identifier (as a GUID), name and description.\n";
-const char* const kInfoHelp =
-    "usage: tessaly info FILE...\n"
-    "  One line per file: width, height and row order, bit count, compression.\n";
 const char* const kLoadHelp =
-    "usage: tessaly load FILE -o OUT [--size WxH]\n"
+    "usage: tessaly load FILE -o OUT [--size WxH] [--format TYPE] [--max-pixels N]\n"
     "  Loads FILE through the plug-in at its own size, or scaled to WxH, and writes\n"
-    "  what the host received: a PNG (RGBA), or raw BGRA bytes when OUT ends in .raw.\n";
+    "  what the host received, of the type OUT's extension names:\n"
+    "    .png  the smallest lossless PNG: gray, palette, gray and alpha, RGB or RGBA\n"
+    "    .raw  the host's buffer: 4 bytes B, G, R, A per pixel, top row first\n"
+    "    .pgm  binary gray (refused for a picture with colour or transparency)\n"
+    "    .ppm  binary RGB (refused for a picture with transparency)\n"
+    "    .pam  gray or RGB, with alpha when the picture has any\n"
+    "  --format TYPE (png, raw, pgm, ppm or pam) overrides the extension; OUT - is\n"
+    "  standard output (PNG unless --format says otherwise). FILE - is standard input.\n";
 const char* const kConvertHelp =
-    "usage: tessaly convert IN.bmp OUT.bmp --bits 32|24|8 [--rle]\n"
-    "  Loads IN at its own size and saves it through the plug-in with N bits per pixel;\n"
-    "  --rle writes an 8-bit file run-length encoded (BI_RLE8).\n";
+    "usage: tessaly convert IN OUT.bmp --bits 32|24|8 [--rle] [--max-pixels N]\n"
+    "  Loads IN at its own size and saves it through the plug-in with 32, 24 or 8 bits\n"
+    "  per pixel; OUT must be a .bmp file, or - for standard output.\n"
+    "  --bits 8 is lossy: the plug-in's indexer groups colours by the top two bits of\n"
+    "  each byte, so an opaque picture keeps at most 64 colours (a gray picture at most\n"
+    "  4 levels). 'tessaly savegray' keeps every level of a gray picture.\n"
+    "  --rle writes the 8-bit file run-length encoded (BI_RLE8).\n";
 const char* const kIsGrayHelp =
-    "usage: tessaly isgray FILE...\n  One line per file: 'FILE: gray' or 'FILE: not gray'.\n";
+    "usage: tessaly isgray FILE...\n"
+    "  One line per file: 'FILE: gray' or 'FILE: not gray', as the plug-in answers.\n"
+    "  A file that cannot be opened is a failure (exit 1).\n";
 const char* const kLoadGrayHelp =
-    "usage: tessaly loadgray FILE -o OUT\n"
-    "  Loads an 8-bit gray BMP as one byte per pixel and writes a binary PGM (or an\n"
-    "  8-bit gray PNG when OUT ends in .png).\n";
+    "usage: tessaly loadgray FILE -o OUT [--format TYPE] [--max-pixels N]\n"
+    "  Loads an 8-bit gray BMP as one byte per pixel and writes it as OUT's extension\n"
+    "  says (.pgm, .png, .raw: one byte per pixel, .ppm or .pam); --format and - as for load.\n";
 const char* const kSaveGrayHelp =
-    "usage: tessaly savegray IN.pgm OUT.bmp\n"
-    "  Saves a binary 8-bit PGM through the plug-in as an 8-bit gray BMP. The plug-in\n"
-    "  reports nothing from a gray save, so the file is loaded back and compared (a\n"
-    "  FIFO or device, which cannot be read back, is not checked).\n";
+    "usage: tessaly savegray IN.pgm OUT.bmp [--max-pixels N]\n"
+    "  Saves a binary PGM (P5) through the plug-in as an 8-bit gray BMP, every level\n"
+    "  kept. A maxval other than 255 is scaled to 0-255; 16-bit PGM is refused. The\n"
+    "  plug-in reports nothing from a gray save, so the file is loaded back and\n"
+    "  compared (a FIFO or device, which cannot be read back, is not checked).\n"
+    "  IN and OUT may be - for standard input and output.\n";
+
+struct Host {
+    PluginLibrary& plugin;
+    std::uint64_t maxPixels;
+};
+
 const char* const kBatchHelp =
     "usage: tessaly batch LIST\n"
     "  Runs each line of LIST (a command and its words, separated by spaces) with the\n"
     "  plug-in loaded once: prints '== LINE', the command's output and messages, then\n"
     "  '== exit N' with the status it would have exited with. Exits with the highest.\n";
 
-int About(PluginLibrary& plugin, const std::vector<std::string>& args) {
-    if (!args.empty()) return Usage("about takes no arguments", kAboutHelp);
+// A picture buffer, zeroed lazily by the system: a load the plug-in refuses never touches it.
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using Buffer = std::unique_ptr<T[], FreeDeleter>;
+
+template <class T>
+Buffer<T> Allocate(std::uint64_t count) {
+    if (count > SIZE_MAX / sizeof(T)) return nullptr;
+    return Buffer<T>(static_cast<T*>(std::calloc(static_cast<std::size_t>(count), sizeof(T))));
+}
+
+bool ParseCount(const std::string& text, std::uint64_t& value) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoull(text);
+    return value > 0;
+}
+
+bool ParseSize(const std::string& text, std::int32_t& w, std::int32_t& h) {
+    const auto x = text.find('x');
+    std::uint64_t pw = 0, ph = 0;
+    if (x == std::string::npos || !ParseCount(text.substr(0, x), pw) || !ParseCount(text.substr(x + 1), ph) ||
+        pw > 1000000 || ph > 1000000)
+        return false;
+    w = static_cast<std::int32_t>(pw);
+    h = static_cast<std::int32_t>(ph);
+    return true;
+}
+
+// The limit a command runs with: its own --max-pixels, else the host's.
+bool MaxPixels(const Parsed& p, const Host& host, std::uint64_t& limit) {
+    limit = host.maxPixels;
+    return !p.values.count("--max-pixels") || ParseCount(p.values.at("--max-pixels"), limit);
+}
+
+const char* const kTooLong = "File name too long (the plug-in takes at most 259 bytes)";
+
+// Why the plug-in refused `path`: the reader's rule, else `fallback`.
+std::string Explain(const std::string& path, const std::string& fallback) {
+    const std::string reason = LoadRefusal(path);
+    return reason.empty() ? fallback : reason;
+}
+
+// The file's geometry through ImageCmdGetInfo.
+bool GetInfo(const Host& host, const InputFile& in, ImageRecordInfo& info, std::string& reason) {
+    if (!PathFits(in.Path())) {
+        reason = kTooLong;
+        return false;
+    }
+    ImageRequest request = MakeRequest(in.Path());
+    ImageRecord record{};
+    if (host.plugin.imageProc(ImageCmdGetInfo, &request, &record) != 0) {
+        reason = Explain(in.Path(), "the plug-in cannot read it");
+        return false;
+    }
+    info = record.info;
+    return true;
+}
+
+struct Loaded {
+    std::int32_t width = 0, height = 0;
+    Buffer<std::uint32_t> pixels;
+};
+
+// Loads `in` through ImageCmdLoad at width x height, or at the file's own size when 0.
+// Returns kOk, or reports the failure.
+int LoadPixels(const Host& host, const InputFile& in, std::int32_t width, std::int32_t height,
+               std::uint64_t maxPixels, Loaded& out) {
+    ImageRecordInfo info{};
+    std::string reason;
+    if (!GetInfo(host, in, info, reason)) return Fail(in.Name(), reason);
+    const bool own = width == 0;
+    if (own) {
+        // The file's size; a top-down file's height is stored negative and asked for positive.
+        if (info.width <= 0 || info.height == 0 || info.height == INT32_MIN)
+            return Fail(in.Name(), Explain(in.Path(), "the file declares no pixels"));
+        width = info.width;
+        height = info.height < 0 ? -info.height : info.height;
+    }
+    const auto w = static_cast<std::uint64_t>(width), h = static_cast<std::uint64_t>(height);
+    if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty())
+        return Fail(in.Name(), Explain(in.Path(), over));  // a file refused anyway says why, not how big it is
+    Buffer<std::uint32_t> pixels = Allocate<std::uint32_t>(w * h);
+    if (!pixels) return Fail(in.Name(), "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
+    ImageRequest request = MakeRequest(in.Path(), width, height);
+    ImageRecord record{};
+    record.pixels = pixels.get();
+    if (host.plugin.imageProc(ImageCmdLoad, &request, &record) != 0)
+        return Fail(in.Name(), Explain(in.Path(), own ? "the plug-in refused to load it"
+                                                      : "the plug-in refused to scale it to " + std::to_string(width) +
+                                                            " x " + std::to_string(height)));
+    out = Loaded{width, height, std::move(pixels)};
+    return kOk;
+}
+
+// The type of a picture output: --format, else OUT's extension; `-` defaults to PNG.
+bool OutputType(const Parsed& p, const std::string& out, ImageType& type, std::string& error) {
+    if (p.values.count("--format")) {
+        const auto named = ImageTypeOfWord(p.values.at("--format"));
+        if (!named) error = "--format takes png, raw, pgm, ppm or pam";
+        if (named) type = *named;
+        return named.has_value();
+    }
+    if (out == "-") {
+        type = ImageType::Png;
+        return true;
+    }
+    const auto byName = ImageTypeOfName(out);
+    if (!byName) error = out + ": unknown output type: name it " + kImageTypes + " (or give --format TYPE)";
+    if (byName) type = *byName;
+    return byName.has_value();
+}
+
+int WriteOutput(const std::string& word, ImageType type, const Picture& picture) {
+    OutputFile out;
+    // A type that cannot hold the picture is refused before an old file of that name is touched.
+    std::string error = CannotHold(type, picture);
+    if (!error.empty()) return Fail(word == "-" ? kStdoutName : word, error);
+    if (!out.Open(word, error)) return Fail(out.Name(), error);
+    if (!WritePicture(out.Stream(), type, picture, error) || !out.Close(error)) return Fail(out.Name(), error);
+    return kOk;
+}
+
+// The checks a picture output passes before anything is read.
+int CheckPictureOutput(const Parsed& p, const char* help, ImageType& type) {
+    std::string error;
+    if (!OutputType(p, p.values.at("-o"), type, error)) return Usage(error, help);
+    if (p.values.at("-o") == "-" && StdoutIsTerminal())
+        return Usage("standard output is a terminal: redirect it, or name an OUT file", help);
+    return kOk;
+}
+
+// A BMP destination: "-", a name ending in .bmp or .dib, or a pipe or device that exists.
+int CheckBmpOutput(const std::string& out, const char* command, const char* help) {
+    if (out == "-") {
+        return StdoutIsTerminal() ? Usage("standard output is a terminal: redirect it, or name an OUT file", help)
+                                  : kOk;
+    }
+    std::string lower = out;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const bool bmpName = lower.size() > 4 && (lower.ends_with(".bmp") || lower.ends_with(".dib"));
+    std::error_code ec;
+    const auto kind = std::filesystem::status(out, ec).type();
+    if (bmpName || kind == std::filesystem::file_type::fifo || kind == std::filesystem::file_type::character)
+        return kOk;
+    return Usage(out + ": " + command + " writes BMP files only: name OUT .bmp, or - for standard output" +
+                     (ImageTypeOfName(out) ? " ('tessaly load' writes the other types)" : ""),
+                 help);
+}
+
+int About(Host& host, const std::vector<std::string>& args) {
+    const Parsed p = ParseArgs(args, {}, {});
+    if (!p.error.empty()) return Usage(p.error, kAboutHelp);
+    if (!p.words.empty()) return Usage("about takes no arguments", kAboutHelp);
     PluginDescriptor d{};
-    plugin.baseProc(0, 0, &d);
+    host.plugin.baseProc(0, 0, &d);
     const uint8_t* id = d.pluginId;
     char guid[64];
     std::snprintf(guid, sizeof guid, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", id[3],
@@ -221,139 +323,204 @@ int About(PluginLibrary& plugin, const std::vector<std::string>& args) {
     return kOk;
 }
 
-int Info(PluginLibrary& plugin, const std::vector<std::string>& args) {
-    if (args.empty()) return Usage("info needs at least one FILE", kInfoHelp);
-    int status = kOk;
-    for (const auto& path : args) {
-        Geometry g;
-        std::string error;
-        if (!Probe(plugin, path, g, error)) {
-            status = Fail(error);
-            continue;
-        }
-        const int64_t rows = g.height < 0 ? -int64_t{g.height} : g.height;
-        std::printf("%s: %d x %lld %s, %u bits, %s\n", path.c_str(), g.width, static_cast<long long>(rows),
-                    g.height < 0 ? "top-down" : "bottom-up", g.bitCount, CompressionName(g.compression).c_str());
-    }
-    return status;
-}
+int Info(Host&, const std::vector<std::string>& args) { return InfoCommand(args); }
 
-int Load(PluginLibrary& plugin, const std::vector<std::string>& args) {
-    const Parsed p = ParseArgs(args, {"-o", "--size"}, {});
+int Load(Host& host, const std::vector<std::string>& args) {
+    const Parsed p = ParseArgs(args, {"-o", "--size", "--format", "--max-pixels"}, {});
     if (!p.error.empty()) return Usage(p.error, kLoadHelp);
     if (p.words.size() != 1 || !p.values.count("-o")) return Usage("load needs FILE and -o OUT", kLoadHelp);
-    int32_t width = 0, height = 0;
+    std::int32_t width = 0, height = 0;
     if (p.values.count("--size") && !ParseSize(p.values.at("--size"), width, height))
-        return Usage("--size takes WxH with positive numbers", kLoadHelp);
-    std::vector<uint32_t> pixels;
+        return Usage("--size takes WxH, each side from 1 to 1000000", kLoadHelp);
+    std::uint64_t maxPixels = 0;
+    if (!MaxPixels(p, host, maxPixels)) return Usage("--max-pixels takes a positive number", kLoadHelp);
+    ImageType type{};
+    if (const int status = CheckPictureOutput(p, kLoadHelp, type); status != kOk) return status;
+    InputFile in;
     std::string error;
-    if (!LoadPixels(plugin, p.words[0], width, height, pixels, error)) return Fail(error);
-    if (!WritePixels(p.values.at("-o"), pixels, width, height)) return Fail("cannot write " + p.values.at("-o"));
-    return kOk;
+    if (!in.Open(p.words[0], error)) return Fail(in.Name(), error);
+    Loaded loaded;
+    if (const int status = LoadPixels(host, in, width, height, maxPixels, loaded); status != kOk) return status;
+    const Picture picture{static_cast<std::size_t>(loaded.width), static_cast<std::size_t>(loaded.height),
+                          loaded.pixels.get(), nullptr};
+    return WriteOutput(p.values.at("-o"), type, picture);
 }
 
-int Convert(PluginLibrary& plugin, const std::vector<std::string>& args) {
-    const Parsed p = ParseArgs(args, {"--bits"}, {"--rle"});
+int Convert(Host& host, const std::vector<std::string>& args) {
+    const Parsed p = ParseArgs(args, {"--bits", "--max-pixels"}, {"--rle"});
     if (!p.error.empty()) return Usage(p.error, kConvertHelp);
     if (p.words.size() != 2 || !p.values.count("--bits")) return Usage("convert needs IN, OUT and --bits", kConvertHelp);
     const std::string bits = p.values.at("--bits");
     if (bits != "32" && bits != "24" && bits != "8") return Usage("--bits takes 32, 24 or 8", kConvertHelp);
-    if (HasFlag(p, "--rle") && bits != "8") return Usage("--rle goes with --bits 8", kConvertHelp);
-    int32_t width = 0, height = 0;
-    std::vector<uint32_t> pixels;
+    if (p.Has("--rle") && bits != "8") return Usage("--rle goes with --bits 8", kConvertHelp);
+    std::uint64_t maxPixels = 0;
+    if (!MaxPixels(p, host, maxPixels)) return Usage("--max-pixels takes a positive number", kConvertHelp);
+    if (const int status = CheckBmpOutput(p.words[1], "convert", kConvertHelp); status != kOk) return status;
+    InputFile in;
     std::string error;
-    if (!LoadPixels(plugin, p.words[0], width, height, pixels, error)) return Fail(error);
-    ImageRequest request;
-    if (!MakeRequest(p.words[1], request)) return Fail(p.words[1] + ": path too long");
-    request.width = width;
-    request.height = height;
-    request.bitCount = static_cast<uint8_t>(std::stoi(bits));
-    request.compression = HasFlag(p, "--rle") ? 1u : 0u;
+    if (!in.Open(p.words[0], error)) return Fail(in.Name(), error);
+    Loaded loaded;
+    if (const int status = LoadPixels(host, in, 0, 0, maxPixels, loaded); status != kOk) return status;
+    SaveTarget target;
+    if (!target.Open(p.words[1], error)) return Fail(target.Name(), error);
+    if (!PathFits(target.Path())) return Fail(target.Name(), kTooLong);
+    ImageRequest request = MakeRequest(target.Path(), loaded.width, loaded.height);
+    request.bitCount = static_cast<std::uint8_t>(std::stoi(bits));
+    request.compression = p.Has("--rle") ? ImageCompressionRle8 : ImageCompressionNone;
     ImageRecord record{};
-    record.pixels = pixels.data();
-    if (plugin.imageProc(ImageCmdSave, &request, &record) != 0)
-        return Fail(p.words[1] + ": the plug-in could not save it");
+    record.pixels = loaded.pixels.get();
+    if (host.plugin.imageProc(ImageCmdSave, &request, &record) != 0) {
+        const std::string obstacle = SaveObstacle(target.Path());
+        return Fail(target.Name(), obstacle.empty() ? "the plug-in could not save it" : obstacle);
+    }
+    if (!target.Finish(error)) return Fail(target.Name(), error);
     return kOk;
 }
 
-bool IsGray(PluginLibrary& plugin, const std::string& path) {
-    ImageRequest request;
-    if (!MakeRequest(path, request)) return false;
+bool AskIsGray(const Host& host, const std::string& path) {
+    ImageRequest request = MakeRequest(path);
     ImageRecord record{};
-    plugin.imageProc(ImageCmdIsGray, &request, &record);
+    (void)host.plugin.imageProc(ImageCmdIsGray, &request, &record);  // command 6 answers through isGray only
     return record.isGray == 1;
 }
 
-int IsGrayCommand(PluginLibrary& plugin, const std::vector<std::string>& args) {
-    if (args.empty()) return Usage("isgray needs at least one FILE", kIsGrayHelp);
-    for (const auto& path : args) std::printf("%s: %s\n", path.c_str(), IsGray(plugin, path) ? "gray" : "not gray");
-    return kOk;
+int IsGrayCommand(Host& host, const std::vector<std::string>& args) {
+    const Parsed p = ParseArgs(args, {}, {});
+    if (!p.error.empty()) return Usage(p.error, kIsGrayHelp);
+    if (p.words.empty()) return Usage("isgray needs at least one FILE", kIsGrayHelp);
+    int status = kOk;
+    for (const std::string& word : p.words) {
+        InputFile in;
+        std::string error;
+        if (!in.Open(word, error)) {
+            status = Fail(in.Name(), error);
+            continue;
+        }
+        if (!PathFits(in.Path())) {
+            status = Fail(in.Name(), kTooLong);
+            continue;
+        }
+        // The plug-in answers "not gray" for a file it cannot open; the host says why instead.
+        if (tessaly::Describe(in.Path().c_str()).reason == tessaly::Refusal::CannotOpen) {
+            status = Fail(in.Name(), OpenFailure(in.Path()));
+            continue;
+        }
+        std::printf("%s: %s\n", in.Name().c_str(), AskIsGray(host, in.Path()) ? "gray" : "not gray");
+    }
+    return status;
 }
 
-int LoadGrayCommand(PluginLibrary& plugin, const std::vector<std::string>& args) {
-    const Parsed p = ParseArgs(args, {"-o"}, {});
+// Loads a gray file's levels through ImageCmdLoadGray into a buffer of the
+// file's size, which the request names (so a file of another size is refused).
+void LoadGrayLevels(const Host& host, const std::string& path, std::int32_t width, std::int32_t height,
+                    std::uint8_t* levels) {
+    ImageRequest request = MakeRequest(path, width, height);
+    ImageRecord record{};
+    record.pixels = levels;
+    (void)host.plugin.imageProc(ImageCmdLoadGray, &request, &record);  // a gray load reports nothing
+}
+
+int LoadGrayCommand(Host& host, const std::vector<std::string>& args) {
+    const Parsed p = ParseArgs(args, {"-o", "--format", "--max-pixels"}, {});
     if (!p.error.empty()) return Usage(p.error, kLoadGrayHelp);
     if (p.words.size() != 1 || !p.values.count("-o")) return Usage("loadgray needs FILE and -o OUT", kLoadGrayHelp);
-    const std::string& path = p.words[0];
-    Geometry g;
+    std::uint64_t maxPixels = 0;
+    if (!MaxPixels(p, host, maxPixels)) return Usage("--max-pixels takes a positive number", kLoadGrayHelp);
+    ImageType type{};
+    if (const int status = CheckPictureOutput(p, kLoadGrayHelp, type); status != kOk) return status;
+    InputFile in;
     std::string error;
-    if (!Probe(plugin, path, g, error)) return Fail(error);
+    if (!in.Open(p.words[0], error)) return Fail(in.Name(), error);
+    ImageRecordInfo info{};
+    if (!GetInfo(host, in, info, error)) return Fail(in.Name(), error);
     // The plug-in reports nothing from a gray load, so the host asks first.
-    if (!IsGray(plugin, path)) return Fail(path + ": not an 8-bit gray BMP");
-    const int32_t height = g.height < 0 ? -g.height : g.height;
-    if (g.width <= 0 || height <= 0 || int64_t{g.width} * height > (int64_t{1} << 31))
-        return Fail(path + ": unusable size " + std::to_string(g.width) + " x " + std::to_string(g.height));
-    std::vector<uint8_t> gray(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(height));
-    ImageRequest request;
-    MakeRequest(path, request);
-    ImageRecord record{};
-    record.pixels = gray.data();
-    plugin.imageProc(ImageCmdLoadGray, &request, &record);
-    if (!WriteGray(p.values.at("-o"), gray, g.width, height)) return Fail("cannot write " + p.values.at("-o"));
-    return kOk;
+    if (!AskIsGray(host, in.Path()))
+        return Fail(in.Name(), Explain(in.Path(), std::string(tessaly::RefusalText(tessaly::Refusal::NotGray)) +
+                                                      (info.bitCount == 8 ? " (its colour table is not the gray ramp)"
+                                                                          : " (" + std::to_string(info.bitCount) + " bits)")));
+    const std::int32_t height = info.height < 0 ? -info.height : info.height;
+    const auto w = static_cast<std::uint64_t>(info.width), h = static_cast<std::uint64_t>(height);
+    if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty()) return Fail(in.Name(), over);
+    Buffer<std::uint8_t> levels = Allocate<std::uint8_t>(w * h);
+    if (!levels) return Fail(in.Name(), "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
+    LoadGrayLevels(host, in.Path(), info.width, height, levels.get());
+    return WriteOutput(p.values.at("-o"), type,
+                       Picture{static_cast<std::size_t>(w), static_cast<std::size_t>(h), nullptr, levels.get()});
 }
 
-// True when `path` is a gray BMP of width x height holding exactly `gray`.
-bool ReadsBackAs(PluginLibrary& plugin, const std::string& path, const std::vector<uint8_t>& gray, int width,
-                 int height) {
-    Geometry g;
-    std::string error;
-    if (!Probe(plugin, path, g, error) || g.width != width || (g.height != height && g.height != -height) ||
-        !IsGray(plugin, path))
+// True when `path` is a gray BMP of the image's size holding exactly its levels.
+bool ReadsBackAs(const Host& host, const std::string& path, const GrayImage& image) {
+    ImageRequest request = MakeRequest(path);
+    ImageRecord record{};
+    if (host.plugin.imageProc(ImageCmdGetInfo, &request, &record) != 0 ||
+        static_cast<std::size_t>(record.info.width) != image.width ||
+        static_cast<std::size_t>(record.info.height < 0 ? -std::int64_t{record.info.height} : record.info.height) !=
+            image.height ||
+        !AskIsGray(host, path))
         return false;
     // The buffer starts as the opposite of every expected byte: a load that writes nothing cannot match.
-    std::vector<uint8_t> back(gray.size());
-    std::transform(gray.begin(), gray.end(), back.begin(), [](uint8_t v) { return static_cast<uint8_t>(~v); });
-    ImageRequest request;
-    MakeRequest(path, request);
-    ImageRecord record{};
-    record.pixels = back.data();
-    plugin.imageProc(ImageCmdLoadGray, &request, &record);
-    return back == gray;
+    std::vector<std::uint8_t> back(image.levels.size());
+    std::transform(image.levels.begin(), image.levels.end(), back.begin(), [](uint8_t v) { return static_cast<uint8_t>(~v); });
+    LoadGrayLevels(host, path, static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height), back.data());
+    return back == image.levels;
 }
 
-int SaveGrayCommand(PluginLibrary& plugin, const std::vector<std::string>& args) {
-    if (args.size() != 2) return Usage("savegray needs IN.pgm and OUT.bmp", kSaveGrayHelp);
-    std::vector<uint8_t> gray;
-    int width = 0, height = 0;
+int SaveGrayCommand(Host& host, const std::vector<std::string>& args) {
+    const Parsed p = ParseArgs(args, {"--max-pixels"}, {});
+    if (!p.error.empty()) return Usage(p.error, kSaveGrayHelp);
+    if (p.words.size() != 2) return Usage("savegray needs IN.pgm and OUT.bmp", kSaveGrayHelp);
+    std::uint64_t maxPixels = 0;
+    if (!MaxPixels(p, host, maxPixels)) return Usage("--max-pixels takes a positive number", kSaveGrayHelp);
+    if (const int status = CheckBmpOutput(p.words[1], "savegray", kSaveGrayHelp); status != kOk) return status;
+    const std::string& source = p.words[0];
+    const std::string sourceName = source == "-" ? kStdinName : source;
+    GrayImage image;
     std::string error;
-    if (!ReadPgm(args[0], gray, width, height, error)) return Fail(error);
-    ImageRequest request;
-    if (!MakeRequest(args[1], request)) return Fail(args[1] + ": path too long");
-    request.width = width;
-    request.height = height;
-    ImageRecord record{};
-    record.pixels = gray.data();
-    plugin.imageProc(ImageCmdSaveGray, &request, &record);
-    // The plug-in reports nothing from a gray save, so the host reads the file
-    // back and compares it with what it asked for (an old file that the save
-    // left alone fails this). A FIFO or device cannot be read back.
+    std::FILE* pgm = source == "-" ? stdin : std::fopen(source.c_str(), "rb");
     std::error_code ec;
-    const auto type = std::filesystem::status(args[1], ec).type();
-    if (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::character) return kOk;
-    if (!ReadsBackAs(plugin, args[1], gray, width, height)) return Fail(args[1] + ": the plug-in did not save it");
+    if (source != "-" && std::filesystem::is_directory(source, ec)) {
+        if (pgm) std::fclose(pgm);
+        return Fail(sourceName, "Is a directory");
+    }
+    if (!pgm) return Fail(sourceName, OpenFailure(source));
+    const bool read = ReadPgm(pgm, maxPixels, image, error);
+    if (pgm != stdin) std::fclose(pgm);
+    if (!read) return Fail(sourceName, error);
+    SaveTarget target;
+    if (!target.Open(p.words[1], error)) return Fail(target.Name(), error);
+    if (!PathFits(target.Path())) return Fail(target.Name(), kTooLong);
+    ImageRequest request = MakeRequest(target.Path(), static_cast<std::int32_t>(image.width),
+                                       static_cast<std::int32_t>(image.height));
+    ImageRecord record{};
+    record.pixels = image.levels.data();
+    (void)host.plugin.imageProc(ImageCmdSaveGray, &request, &record);  // a gray save reports nothing
+    // So the host reads the file back and compares it with what it asked for
+    // (an old file that the save left alone fails this). A FIFO or device cannot be read back.
+    const auto kind = std::filesystem::status(target.Path(), ec).type();
+    if (kind != std::filesystem::file_type::fifo && kind != std::filesystem::file_type::character &&
+        !ReadsBackAs(host, target.Path(), image)) {
+        const std::string obstacle = SaveObstacle(target.Path());
+        return Fail(target.Name(), obstacle.empty() ? "the plug-in did not save it" : obstacle);
+    }
+    if (!target.Finish(error)) return Fail(target.Name(), error);
     return kOk;
 }
+
+int Version(const std::string& pluginPath) {
+    std::printf("tessaly %s (reference host)\n", TESSALY_HOST_VERSION);
+    PluginLibrary plugin;
+    std::string error;
+    if (!plugin.Load(pluginPath, error)) return Fail(pluginPath, error);
+    const std::string version = plugin.Version();
+    std::printf("Tessaly plug-in %s (%s)\n", version.empty() ? "without a recorded version" : version.c_str(),
+                pluginPath.c_str());
+    return kOk;
+}
+
+struct Command {
+    const char* help;
+    std::function<int(Host&, const std::vector<std::string>&)> run;
+};
 
 const std::map<std::string, Command> kCommands = {
     {"about", {kAboutHelp, About}},          {"info", {kInfoHelp, Info}},
@@ -362,33 +529,40 @@ const std::map<std::string, Command> kCommands = {
     {"savegray", {kSaveGrayHelp, SaveGrayCommand}},
 };
 
-// Runs one command line (args[0] names the command) with `plugin`, loading the
-// plug-in from `pluginPath` first if it is not loaded yet; --help needs no plug-in.
-int RunCommand(const std::vector<std::string>& args, PluginLibrary& plugin, const std::string& pluginPath) {
+// What every command of a run shares: the plug-in, loaded by the first command that needs it.
+struct Session {
+    std::string pluginPath;
+    std::uint64_t maxPixels = kDefaultMaxPixels;
+    PluginLibrary plugin;
+};
+
+// Runs one command line (args[0] names the command); --help needs no plug-in.
+int RunCommand(const std::vector<std::string>& args, Session& session) {
     const auto found = kCommands.find(args[0]);
     if (found == kCommands.end()) return Usage("unknown command '" + args[0] + "'", kMainHelp);
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     for (const auto& a : rest) {
+        if (a == "--") break;
         if (a == "-h" || a == "--help") {
             std::fputs(found->second.help, stdout);
             return kOk;
         }
     }
     std::string error;
-    if (!plugin.imageProc && !plugin.Load(pluginPath.empty() ? DefaultPluginPath() : pluginPath, error))
-        return Fail(error);
-    return found->second.run(plugin, rest);
+    if (!session.plugin.imageProc && !session.plugin.Load(session.pluginPath, error))
+        return Fail(session.pluginPath, error);
+    Host host{session.plugin, session.maxPixels};
+    return found->second.run(host, rest);
 }
 
 // Many commands in one process, as a host that keeps the plug-in loaded: the
 // Windows lanes run under emulation, where each process start costs seconds.
 // Output is flushed after each marker, so a process that dies shows where.
-int Batch(const std::vector<std::string>& args, const std::string& pluginPath) {
+int Batch(const std::vector<std::string>& args, Session& session) {
     if (args.size() != 1) return Usage("batch needs one LIST", kBatchHelp);
     std::ifstream list(args[0]);
-    if (!list) return Fail("cannot read " + args[0]);
+    if (!list) return Fail(args[0], OpenFailure(args[0]));
     messages = stdout;
-    PluginLibrary plugin;
     int worst = kOk;
     for (std::string line; std::getline(list, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -401,8 +575,7 @@ int Batch(const std::vector<std::string>& args, const std::string& pluginPath) {
         if (words.empty()) continue;
         std::printf("== %s\n", line.c_str());
         std::fflush(stdout);
-        const int status = words[0] == "batch" ? Usage("batch does not nest", kBatchHelp)
-                                               : RunCommand(words, plugin, pluginPath);
+        const int status = words[0] == "batch" ? Usage("batch does not nest", kBatchHelp) : RunCommand(words, session);
         worst = std::max(worst, status);
         std::printf("== exit %d\n", status);
         std::fflush(stdout);
@@ -416,26 +589,42 @@ int Batch(const std::vector<std::string>& args, const std::string& pluginPath) {
 int main(int argc, char** argv) {
     using namespace tessaly_cli;
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string pluginPath;
-    if (const char* env = std::getenv("TESSALY_PLUGIN"); env && *env) pluginPath = env;
-    while (!args.empty() && (args[0] == "--plugin" || args[0] == "-h" || args[0] == "--help")) {
-        if (args[0] != "--plugin") {
+    Session session;
+    if (const char* env = std::getenv("TESSALY_PLUGIN"); env && *env) session.pluginPath = env;
+    bool version = false;
+    std::size_t at = 0;
+    for (; at < args.size() && args[at].size() > 1 && args[at][0] == '-'; ++at) {
+        const std::string& a = args[at];
+        if (a == "--") {
+            ++at;
+            break;
+        }
+        if (a == "-h" || a == "--help") {
             std::fputs(kMainHelp, stdout);
             return kOk;
         }
-        if (args.size() < 2) return Usage("--plugin needs a PATH", kMainHelp);
-        pluginPath = args[1];
-        args.erase(args.begin(), args.begin() + 2);
+        if (a == "--version") {
+            version = true;
+        } else if (a == "--plugin" || a == "--max-pixels") {
+            if (at + 1 >= args.size()) return Usage(a + " needs a value", kMainHelp);
+            const std::string& value = args[++at];
+            if (a == "--plugin") session.pluginPath = value;
+            else if (!ParseCount(value, session.maxPixels)) return Usage("--max-pixels takes a positive number", kMainHelp);
+        } else {
+            return Usage("unknown option " + a, kMainHelp);
+        }
     }
-    if (args.empty()) return Usage("no command given", kMainHelp);
-    if (args[0] == "batch") {
-        const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (session.pluginPath.empty()) session.pluginPath = tessaly::kit::DefaultPluginPath();
+    if (version) return Version(session.pluginPath);
+    if (at >= args.size()) return Usage("no command given", kMainHelp);
+    const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(at), args.end());
+    if (command[0] == "batch") {
+        const std::vector<std::string> rest(command.begin() + 1, command.end());
         if (rest.size() == 1 && (rest[0] == "-h" || rest[0] == "--help")) {
             std::fputs(kBatchHelp, stdout);
             return kOk;
         }
-        return Batch(rest, pluginPath);
+        return Batch(rest, session);
     }
-    PluginLibrary plugin;
-    return RunCommand(args, plugin, pluginPath);
+    return RunCommand(command, session);
 }

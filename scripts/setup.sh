@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, and nothing when they are present.
-#   scripts/setup.sh base    build, unit tests, sanitizer lane, demo
+#   scripts/setup.sh base    build, unit tests, sanitizer lane, demo (libpng for the host's PNG files,
+#                            Chromium for the demo page's check)
 #   scripts/setup.sh cross   the Windows (mingw-w64, Wine) and i386 (multilib, qemu) lanes
 #   scripts/setup.sh arm     the 64-bit Arm lane (cross g++, qemu-user)
 #   scripts/setup.sh win32   the 32-bit Windows lane: a QEMU guest running 32-bit Wine,
@@ -13,7 +14,7 @@ packages=()
 kernel=no
 for group in "$@"; do
     case "$group" in
-    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev python3-pil binutils) ;;
+    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils chromium) ;;
     cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib) ;;
     arm) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
     # The guest runs the machine's own root, so 32-bit Wine is installed here although

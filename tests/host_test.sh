@@ -1,29 +1,58 @@
 #!/usr/bin/env bash
-# The reference host end to end: every command on files it makes itself, the
-# exit status scripts rely on, and `info` on the BMP suite's good files.
+# The reference host end to end: every command on files it makes itself, one
+# table of failing invocations (exit status and the reason's words), pipes,
+# the picture files it writes read back by Pillow, and `info` on the BMP
+# suite's good files against the suite's own manifest.
 set -u
 host=$1
 shared=${2:-}
+samples_bin=$(dirname "$host")/tessaly_samples
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+export TMPDIR=$work/tmp  # where the host's temporary files go: empty again after every command
+mkdir -p "$TMPDIR"
 failures=0
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
 check() {  # check NAME EXPECTED-STATUS COMMAND...
     local name=$1 want=$2
     shift 2
     "$@" >"$work/out" 2>"$work/err"
     local got=$?
-    if [ "$got" != "$want" ]; then
-        echo "FAIL $name: exit $got, expected $want"; cat "$work/out" "$work/err"; failures=$((failures + 1))
-    fi
+    if [ "$got" != "$want" ]; then fail "$name: exit $got, expected $want"; cat "$work/out" "$work/err"; fi
 }
 contains() {  # contains NAME FILE TEXT
-    if ! grep -qF -- "$3" "$2"; then echo "FAIL $1: '$3' not in output"; cat "$2"; failures=$((failures + 1)); fi
+    if ! grep -qF -- "$3" "$2"; then fail "$1: '$3' not in output"; cat "$2"; fi
 }
+
+# BMP files byte by byte: le VALUE BYTES writes a little-endian number.
+le() { local i; for ((i = 0; i < $2; i++)); do printf "\\$(printf %03o $((($1 >> (8 * i)) & 255)))"; done; }
+bmp() {  # bmp FILE HEADER-SIZE WIDTH HEIGHT BITS COMPRESSION COLOURS PIXELS [ZERO-BYTES]: a gray colour table
+    local i
+    { printf BM; le 0 8; le $((14 + $2 + 4 * $7)) 4
+      le "$2" 4; le "$3" 4; le "$4" 4; le 1 2; le "$5" 2; le "$6" 4; le 0 12; le "$7" 4; le 0 4
+      head -c $(($2 - 40)) /dev/zero
+      for ((i = 0; i < $7; i++)); do le $((i * 0x010101)) 4; done
+      printf "$8"; head -c "${9:-0}" /dev/zero; } >"$1"
+}
+w=$work
+bmp "$w/png.bmp" 40 2 2 0 5 0 '\x89PNG\r\n'
+bmp "$w/rgba64.bmp" 40 2 2 64 0 0 '' 32
+bmp "$w/rle24.bmp" 64 2 2 24 4 0 '\0\1'
+bmp "$w/huffman.bmp" 64 2 2 1 3 2 '' 8
+bmp "$w/topdown-rle.bmp" 40 2 -2 8 1 2 '\0\1'
+bmp "$w/bits30000.bmp" 40 2 2 30000 0 0 '' 16
+bmp "$w/big.bmp" 40 131168 4096 24 0 0 '' 5000  # 5 KB declaring 2^29 pixels
+printf 'not a bmp at all, no' >"$w/junk.bmp"
+mkdir "$w/folder.bmp"
+printf 'P5\n2 1\n65535\n\0\0\0\0' >"$w/g16.pgm"
 
 check "about" 0 "$host" about
 contains "about id" "$work/out" "{E3F4187E-DADC-4477-866F-970DE54F0980}"
 contains "about name" "$work/out" "Bitmap Plugin"
 contains "about description" "$work/out" "This Plug In is Use to operate bmp file"
+check "version" 0 "$host" --version
+contains "host version" "$work/out" "tessaly 1.0.0.1 (reference host)"
+contains "plug-in version" "$work/out" "Tessaly plug-in 1.0.0.1 ("
 check "help" 0 "$host" --help
 for c in about info load convert isgray loadgray savegray; do check "$c --help" 0 "$host" "$c" --help; done
 check "unknown command" 2 "$host" frobnicate
@@ -35,9 +64,14 @@ check "savegray" 0 "$host" savegray "$work/g.pgm" "$work/g.bmp"
 check "isgray" 0 "$host" isgray "$work/g.bmp"
 contains "isgray says gray" "$work/out" "g.bmp: gray"
 check "loadgray" 0 "$host" loadgray "$work/g.bmp" -o "$work/back.pgm"
-if ! cmp -s "$work/g.pgm" "$work/back.pgm"; then echo "FAIL gray round trip"; failures=$((failures + 1)); fi
+cmp -s "$work/g.pgm" "$work/back.pgm" || fail "gray round trip"
 check "info" 0 "$host" info "$work/g.bmp"
-contains "info line" "$work/out" "g.bmp: 3 x 2 bottom-up, 8 bits, RGB"
+contains "info line" "$work/out" "g.bmp: Windows 3.x, 3 x 2 bottom-up, 8 bits, uncompressed, 256 colours, loads"
+# A maxval of 15 is scaled: 15 is white.
+printf 'P5\n3 1\n15\n\000\007\017' >"$work/g15.pgm"
+check "savegray maxval 15" 0 "$host" savegray "$work/g15.pgm" "$work/g15.bmp"
+check "loadgray maxval 15" 0 "$host" loadgray "$work/g15.bmp" -o "$work/g15.raw"
+[ "$(od -An -tu1 "$work/g15.raw" | tr -s ' ')" = " 0 119 255" ] || fail "maxval 15 not scaled to 0-255"
 
 # Convert to every form and load each back through the plug-in.
 for form in "32" "24" "8" "8 --rle"; do
@@ -45,31 +79,108 @@ for form in "32" "24" "8" "8 --rle"; do
     out="$work/c$1${2:-}.bmp"
     check "convert $form" 0 "$host" convert "$work/g.bmp" "$out" --bits $form
     check "load $form" 0 "$host" load "$out" -o "$work/c.raw"
-    [ "$(stat -c %s "$work/c.raw")" = 24 ] || { echo "FAIL raw size for $form"; failures=$((failures + 1)); }
+    [ "$(stat -c %s "$work/c.raw")" = 24 ] || fail "raw size for $form"
 done
-# A save the plug-in refused is reported (a file with no write permission bit
-# is read-only even for root); a pipe receives the file itself.
 cp "$work/g.bmp" "$work/ro.bmp"
 chmod 444 "$work/ro.bmp"
-{ printf 'P5\n8 8\n255\n'; head -c 64 /dev/zero; } >"$work/g8.pgm"
-check "savegray over a read-only file" 1 "$host" savegray "$work/g8.pgm" "$work/ro.bmp"
-check "convert over a read-only file" 1 "$host" convert "$work/g.bmp" "$work/ro.bmp" --bits 24
-cmp -s "$work/g.bmp" "$work/ro.bmp" || { echo "FAIL read-only file changed"; failures=$((failures + 1)); }
-"$host" convert "$work/g.bmp" /dev/stdout --bits 24 | cmp -s - "$work/c24.bmp" ||
-    { echo "FAIL convert to a pipe"; failures=$((failures + 1)); }
+"$host" convert "$work/g.bmp" /dev/stdout --bits 24 | cmp -s - "$work/c24.bmp" || fail "convert to a pipe"
 check "scaled load" 0 "$host" load "$work/g.bmp" -o "$work/s.png" --size 7x5
 check "bad size" 2 "$host" load "$work/g.bmp" -o "$work/s.png" --size 0x5
+check "-- ends the options" 0 "$host" info -- "$work/g.bmp"
 
-# Failures: non-zero status and one line on stderr.
-check "info on a missing file" 1 "$host" info "$work/missing.bmp"
-[ "$(wc -l <"$work/err")" = 1 ] || { echo "FAIL error is not one line"; failures=$((failures + 1)); }
-check "info, one good one missing" 1 "$host" info "$work/g.bmp" "$work/missing.bmp"
-printf 'not a bmp at all, no' >"$work/junk.bmp"
-check "load junk" 1 "$host" load "$work/junk.bmp" -o "$work/j.png"
-check "loadgray on colour" 1 "$host" loadgray "$work/c24.bmp" -o "$work/x.pgm"
-check "convert to a missing folder" 1 "$host" convert "$work/g.bmp" "$work/no/dir.bmp" --bits 24
-check "isgray not gray" 0 "$host" isgray "$work/c24.bmp"
-contains "isgray says not gray" "$work/out" "c24.bmp: not gray"
+# Standard input and output: the same bytes as through files, and no temporary file left.
+"$host" load - -o - <"$work/g.bmp" >"$work/piped.png" && "$host" load "$work/g.bmp" -o "$work/named.png" &&
+    cmp -s "$work/piped.png" "$work/named.png" || fail "load - -o - differs from a load of the file"
+"$host" convert - - --bits 24 <"$work/g.bmp" | cmp -s - "$work/c24.bmp" || fail "convert - - differs"
+"$host" savegray - - <"$work/g.pgm" | cmp -s - "$work/g.bmp" || fail "savegray - - differs"
+[ -z "$(ls -A "$TMPDIR")" ] || fail "temporary files left: $(ls "$TMPDIR")"
+
+# Failing invocations: exit status, the words of the reason, and for a failure
+# (1) of anything but info one line "tessaly: FILE: REASON" on standard error.
+while IFS='|' read -r want words command; do
+    eval "\"\$host\" $command" >"$work/out" 2>"$work/err" </dev/null
+    got=$?
+    if [ "$got" != "$want" ] || ! cat "$work/out" "$work/err" | grep -qF -- "$words"; then
+        fail "tessaly $command: exit $got (expected $want), expected '$words'"; cat "$work/out" "$work/err"
+    elif [ "$want" = 1 ] && [ "${command%% *}" != info ] &&
+        { [ "$(wc -l <"$work/err")" != 1 ] || ! grep -q '^tessaly: .*: ' "$work/err"; }; then
+        fail "tessaly $command: not one line 'tessaly: FILE: REASON'"; cat "$work/err"
+    fi
+done <<EOF
+1|missing.bmp: No such file or directory|load $w/missing.bmp -o $w/o.png
+1|missing.bmp: No such file or directory|isgray $w/missing.bmp
+1|missing.bmp: No such file or directory|info $w/missing.bmp
+1|missing.bmp: No such file or directory|info $w/g.bmp $w/missing.bmp
+1|: Is a directory|load $w -o $w/o.png
+1|folder.bmp: Is a directory|convert $w/g.bmp $w/folder.bmp --bits 24
+1|x.bmp: No such file or directory|convert $w/g.bmp $w/no/x.bmp --bits 24
+1|ro.bmp: read-only file|convert $w/g.bmp $w/ro.bmp --bits 24
+1|ro.bmp: read-only file|savegray $w/g15.pgm $w/ro.bmp
+1|png.bmp: embedded PNG stream|load $w/png.bmp -o $w/o.png
+1|64 bits, uncompressed, refused: 64-bit pixels|info $w/rgba64.bmp
+0|OS/2 2.x, 2 x 2 bottom-up, 24 bits, RLE24, loads|info $w/rle24.bmp
+1|OS/2 2.x, 2 x 2 bottom-up, 1 bit, Huffman 1-D, refused: OS/2 Huffman 1-D compression|info $w/huffman.bmp
+1|topdown-rle.bmp: top-down RLE|load $w/topdown-rle.bmp -o $w/o.png
+1|30000 bits, uncompressed, refused: unsupported bit count|info $w/bits30000.bmp
+1|loads":false,"reason":"64-bit pixels"|info --json $w/rgba64.bmp
+1|c24.bmp: not an 8-bit gray image|loadgray $w/c24.bmp -o $w/x.pgm
+2|o.jpg: unknown output type: name it .png, .raw, .pgm, .ppm or .pam|load $w/g.bmp -o $w/o.jpg
+2|c.png: convert writes BMP files only|convert $w/g.bmp $w/c.png --bits 24
+2|unknown option --frobnicate|info --frobnicate $w/g.bmp
+1|(standard input): not a BMP file|load - -o $w/o.png < /etc/passwd
+1|(standard input): embedded PNG stream|convert - - --bits 24 < $w/png.bmp
+1|(standard input): 64-bit pixels|load - -o - < $w/rgba64.bmp
+1|big.bmp: 131168 x 4096 = 537264128 pixels, over the host's limit of 268435456|load $w/big.bmp -o $w/o.raw
+1|g.bmp: 3 x 2 = 6 pixels, over the host's limit of 5|--max-pixels 5 load $w/g.bmp -o $w/o.raw
+1|g.bmp: 3 x 2 = 6 pixels, over the host's limit of 5|loadgray $w/g.bmp -o $w/o.raw --max-pixels 5
+1|g16.pgm: 16-bit PGM (maxval 65535)|savegray $w/g16.pgm $w/x.bmp
+EOF
+[ ! -e "$work/o.png" ] && [ ! -e "$work/o.raw" ] && [ ! -e "-" ] || fail "a failed command left an output"
+
+# What the host writes, read by Pillow: every loadable sample (and every good and
+# questionable suite file) as PNG and PPM holds exactly the pixels of the raw load.
+mkdir "$work/samples" "$work/pictures"
+"$samples_bin" "$work/samples"
+files=("$work"/samples/*.bmp "$work/g.bmp")
+[ -n "$shared" ] && files+=("$shared"/corpus/bmpsuite/[gq]/*.bmp)
+for f in "${files[@]}"; do
+    n=$work/pictures/$(basename "$(dirname "$f")")-$(basename "$f" .bmp)
+    "$host" load "$f" -o "$n.raw" 2>/dev/null || continue
+    "$host" load "$f" -o "$n.png" && "$host" load "$f" -o "$n.pam" || fail "load $f"
+    "$host" load "$f" -o "$n.ppm" 2>/dev/null  # refused for a picture with transparency
+done
+/usr/bin/python3 - "$work/pictures" <<'PY' || failures=$((failures + 1))
+import glob, sys
+from PIL import Image
+bad = 0
+for raw in sorted(glob.glob(sys.argv[1] + "/*.raw")):
+    stem = raw[:-4]
+    data = open(raw, "rb").read()
+    rgba = bytes(b for i in range(0, len(data), 4) for b in (data[i + 2], data[i + 1], data[i], data[i + 3]))
+    png = Image.open(stem + ".png")
+    if png.convert("RGBA").tobytes() != rgba:
+        print("FAIL PNG pixels differ:", stem); bad += 1
+    opaque = all(rgba[i] == 255 for i in range(3, len(rgba), 4))
+    gray = all(rgba[i] == rgba[i + 1] == rgba[i + 2] for i in range(0, len(rgba), 4))
+    colours = len(set(rgba[i:i + 4] for i in range(0, len(rgba), 4)))
+    want = "L" if gray and opaque else "P" if colours <= 256 else "LA" if gray else "RGB" if opaque else "RGBA"
+    if png.mode not in (want, "1" if want == "L" else want):
+        print("FAIL PNG colour type", png.mode, "where", want, "holds the picture:", stem); bad += 1
+    try:
+        ppm = Image.open(stem + ".ppm").convert("RGBA").tobytes()
+        if not opaque or ppm != rgba:
+            print("FAIL PPM differs:", stem); bad += 1
+    except FileNotFoundError:
+        if opaque:
+            print("FAIL no PPM of an opaque picture:", stem); bad += 1
+    header, pam = open(stem + ".pam", "rb").read().split(b"ENDHDR\n", 1)
+    depth = (1 if gray else 3) + (0 if opaque else 1)
+    channels = [(0,), (0, 3), (0, 1, 2), (0, 1, 2, 3)][depth - 1]
+    if b"DEPTH %d\n" % depth not in header or pam != bytes(rgba[i + c] for i in range(0, len(rgba), 4) for c in channels):
+        print("FAIL PAM differs:", stem); bad += 1
+print(len(glob.glob(sys.argv[1] + "/*.raw")), "pictures read back by Pillow")
+sys.exit(1 if bad else 0)
+PY
 
 # A batch runs each line as that command run alone would: the same output and
 # messages, and its exit status; the batch exits with the highest.
@@ -82,11 +193,15 @@ cmp -s "$work/out" "$work/alone" || { echo "FAIL batch output"; diff "$work/alon
 if [ -n "$shared" ] && [ -d "$shared/corpus/bmpsuite/g" ]; then
     suite=$shared/corpus/bmpsuite
     check "info on the suite" 0 "$host" info "$suite"/g/*.bmp
-    # Every line states the manifest's width, row count and order, and bit count.
+    # Every line states the manifest's header kind, width, row count and order, bit count and compression.
     while IFS=$'\t' read -r path cat size sha desc ref w h bits comp hs; do
         [ "$cat" = good ] || continue
         rows=${h#-}; order=bottom-up; [ "${h:0:1}" = - ] && order=top-down
-        contains "info $path" "$work/out" "$suite/$path: $w x $rows $order, $bits bits, ${comp#*:}"
+        case $hs in 12) kind="OS/2 1.x" ;; 16 | 64) kind="OS/2 2.x" ;; 40) kind="Windows 3.x" ;; 52) kind=V2 ;;
+            56) kind=V3 ;; 108) kind=V4 ;; 124) kind=V5 ;; *) kind="Windows ($hs-byte header)" ;; esac
+        case ${comp#*:} in RGB) comp=uncompressed ;; BITFIELDS) comp="bit fields" ;; *) comp=${comp#*:} ;; esac
+        [ "$bits" = 1 ] && unit=bit || unit=bits
+        contains "info $path" "$work/out" "$suite/$path: $kind, $w x $rows $order, $bits $unit, $comp"
     done <"$suite/MANIFEST.tsv"
 fi
 

@@ -10,8 +10,43 @@
  * 64-bit hosts: the only difference is ImageRecord.pixels, which is pointer-wide
  *   (8 bytes) at the same offset 0x124, so ImageRecord becomes 0x12C bytes.
  *
- * Results: ImageProc returns 0 for success and 1 for failure of commands 2, 3
- * and 4, and 0 for every other command (command 6 answers through isGray).
+ * The contract a host keeps:
+ *
+ * - Results. ImageProc returns 0 for success and 1 for failure of commands 2, 3
+ *   and 4, and 0 for every other command (command 6 answers through isGray;
+ *   commands 7 and 8 report nothing). A refused command leaves the host's
+ *   records and buffers exactly as they were; only an I/O error while the
+ *   pixels are read ends a load with its failure result after some rows.
+ * - Null pointers. A command given a null request, record or pixels pointer
+ *   that it needs returns its failure result (1 for commands 2 to 4, else 0)
+ *   and touches nothing.
+ * - Paths. filePath is a zero-terminated ANSI path of at most
+ *   ImageRequestPathMax (259) bytes: a filePath with no zero byte in its 260
+ *   bytes is refused, never read past.
+ * - Height sign. ImageCmdGetInfo reports biHeight as stored: negative for a
+ *   top-down file. The pixels a load delivers are always top row first, and a
+ *   load's request takes the positive height: pass -info.height for a
+ *   top-down file (a load asked for a height of 0 or less is refused).
+ * - Load buffers. ImageCmdLoad writes request.width x request.height 32-bit
+ *   pixels, top row first, each the bytes B, G, R, A with straight (not
+ *   premultiplied) alpha; 0xFF is opaque. A size other than the file's scales
+ *   the picture to it (cubic). The host allocates the buffer.
+ * - Gray load buffers. ImageCmdLoadGray writes one byte per pixel, top row
+ *   first. With request.width and request.height both positive, they are the
+ *   buffer's size, and a file of another size is refused with the buffer
+ *   untouched; a request with no size (0 x 0) gets the file's own width x
+ *   height bytes, so the host must have read them with ImageCmdGetInfo first.
+ *   A file that is not gray is refused with the buffer untouched: ask
+ *   ImageCmdIsGray first, since a gray load reports nothing.
+ * - Saves. ImageCmdSave reads request.width x request.height 32-bit pixels,
+ *   top row first, and writes request.bitCount bits per pixel (8, 24 or 32).
+ *   request.compression ImageCompressionRle8 makes an 8-bit file BI_RLE8;
+ *   ImageCompressionNone (or any other value) stores the indices as they are,
+ *   and 24- and 32-bit saves ignore it. An 8-bit save keeps at most 256 colours
+ *   (grouped by the top two bits of each byte: 64 classes for opaque pixels);
+ *   ImageCmdSaveGray keeps every level of a gray picture.
+ * - Calls must not overlap (one thread at a time); the plug-in keeps no
+ *   pointer after a call.
  */
 #ifndef TESSALY_PLUGIN_H
 #define TESSALY_PLUGIN_H
@@ -49,6 +84,15 @@ enum {
     ImageCmdGetType = 9   /* typeText := "BMP" */
 };
 
+/* ImageRequest.compression of an ImageCmdSave. */
+enum {
+    ImageCompressionNone = 0, /* BI_RGB: pixels stored as they are */
+    ImageCompressionRle8 = 1  /* BI_RLE8, for 8-bit saves; 24 and 32 bits ignore it */
+};
+
+/* The longest filePath in bytes; the field's 260th byte is kept for the terminator. */
+enum { ImageRequestPathMax = 259 };
+
 #pragma pack(push, 4)
 
 /* Filled by BaseProc(0, ...). Nothing at or beyond 0x230 is touched. */
@@ -63,14 +107,14 @@ typedef struct PluginDescriptor {
 /* The file and geometry of one operation; the plug-in only reads it. */
 typedef struct ImageRequest {
     uint32_t hostWord;               /* 0x000, never read */
-    char filePath[260];              /* 0x004, zero-terminated ANSI path */
+    char filePath[260];              /* 0x004, zero-terminated ANSI path, at most 259 bytes */
     int32_t x;                       /* 0x108, passed to the writer, unused */
     int32_t y;                       /* 0x10C, passed to the writer, unused */
     int32_t width;                   /* 0x110, load target or save source width */
-    int32_t height;                  /* 0x114 */
-    uint8_t bitCount;                /* 0x118, bits per pixel of a saved file */
+    int32_t height;                  /* 0x114, positive, also for a top-down file */
+    uint8_t bitCount;                /* 0x118, bits per pixel of a saved file: 8, 24 or 32 */
     uint8_t unread[3];               /* 0x119, never read */
-    uint32_t compression;            /* 0x11C, biCompression of a saved file */
+    uint32_t compression;            /* 0x11C, ImageCompressionNone or ImageCompressionRle8 */
 } ImageRequest;
 
 /* The probed geometry, as ImageCmdGetInfo writes it. */
@@ -79,7 +123,7 @@ typedef struct ImageRecordInfo {
     int32_t y;                       /* always 0 */
     int32_t width;                   /* biWidth */
     int32_t height;                  /* biHeight as stored, negative when top-down */
-    uint32_t bitCount;               /* low byte of biBitCount, widened */
+    uint32_t bitCount;               /* low byte of biBitCount, widened (30000 reads as 48) */
     uint32_t compression;            /* biCompression */
 } ImageRecordInfo;
 
@@ -89,7 +133,7 @@ typedef struct ImageRecord {
     ImageRecordInfo info;            /* 0x004, written by ImageCmdGetInfo on success */
     char typeText[260];              /* 0x01C, first 4 bytes written by ImageCmdGetType */
     int32_t isGray;                  /* 0x120, written by ImageCmdIsGray: 0 or 1 */
-    void* pixels;                    /* 0x124, 32-bit pixels (B,G,R,A) or gray bytes */
+    void* pixels;                    /* 0x124, 32-bit pixels (B,G,R,A, straight alpha) or gray bytes */
 } ImageRecord;
 
 #pragma pack(pop)

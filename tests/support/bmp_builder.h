@@ -1,6 +1,6 @@
-// Test helpers: BmpBuilder assembles BMP files byte by byte (headers, colour
-// table, pixel bytes) so each test states exactly what it feeds the codec, and
-// TempDir gives each test a private folder for the files it writes.
+// Test helpers: the shared BmpBuilder (cli/kit/bmp_builder.h) under the test
+// namespace, so each test states exactly what it feeds the codec, and TempDir
+// gives each test a private folder for the files it writes.
 #pragma once
 
 #include <cstdint>
@@ -8,32 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "kit/bmp_builder.h"
+
 namespace tessaly::test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-struct BmpBuilder {
-    std::int32_t width = 1;
-    std::int32_t height = 1;
-    std::uint16_t bitCount = 24;
-    std::uint32_t compression = 0;
-    std::uint32_t headerSize = 40;
-    std::uint32_t clrUsed = 0;
-    std::int64_t offBits = -1;       // -1: right after the headers, masks and palette
-    std::vector<std::uint32_t> palette;  // entries as 0x00RRGGBB words (B, G, R, 0 in the file)
-    std::vector<std::uint32_t> masks;    // written after a 40-byte header, or inside a longer one
-    Bytes pixels;                        // the pixel array or RLE stream, as stored
-    std::uint16_t magic = 0x4D42;
-
-    Bytes Build() const;
-};
-
-void Put16(Bytes& b, std::size_t at, std::uint16_t v);
-void Put32(Bytes& b, std::size_t at, std::uint32_t v);
-std::uint32_t Get32(const Bytes& b, std::size_t at);
-
-// Stored rows for an uncompressed file: each row's bytes padded to a multiple of 4.
-Bytes PadRows(const std::vector<Bytes>& rows);
+using kit::BmpBuilder;
+using kit::Bytes;
+using kit::Get32;
+using kit::PadRows;
+using kit::Put16;
+using kit::Put32;
 
 class TempDir {
 public:

@@ -1,26 +1,21 @@
-// The built plug-in, loaded by path as a host loads it, for tests that go
-// through the three exports.
+// The built plug-in, loaded by path as a host loads it (through the shared
+// loader, cli/kit), for tests that go through the three exports.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "kit/plugin_library.h"
+#include "kit/request.h"
 #include "tessaly/plugin.h"
 
 namespace tessaly::test {
 
-struct Plugin {
-    TessalyBaseProc baseProc = nullptr;
-    TessalyParamProc paramProc = nullptr;
-    TessalyImageProc imageProc = nullptr;
-};
+using kit::MakeRequest;
 
 // The plug-in library of this build; aborts the test run when it cannot be loaded.
-const Plugin& LoadedPlugin();
-
-// A request for `path` with the given geometry.
-ImageRequest MakeRequest(const std::string& path, std::int32_t width = 0, std::int32_t height = 0);
+const kit::PluginLibrary& LoadedPlugin();
 
 // ImageCmdLoad into a fresh buffer; empty on failure.
 std::vector<std::uint32_t> LoadThroughPlugin(const std::string& path, std::int32_t width, std::int32_t height);

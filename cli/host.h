@@ -1,0 +1,34 @@
+// What the reference host's commands share: exit statuses, the one-line
+// failure and usage reports, and the command-line parser.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tessaly_cli {
+
+// Exit statuses: everything asked succeeded, something failed, a usage error.
+constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+
+// Prints "tessaly: SUBJECT: REASON" on standard error and returns kFailed.
+int Fail(const std::string& subject, const std::string& reason);
+// Prints "tessaly: MESSAGE" and the command's help on standard error and returns kUsage.
+int Usage(const std::string& message, const char* help);
+
+// A command line split into options that take a value (-o X), flags and the
+// remaining words in order. "--" ends the options; "-" is a word. `error` is
+// set for an unknown option or a missing value.
+struct Parsed {
+    std::map<std::string, std::string> values;
+    std::vector<std::string> flags;
+    std::vector<std::string> words;
+    std::string error;
+
+    [[nodiscard]] bool Has(const std::string& flag) const;
+};
+Parsed ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
+                 const std::vector<std::string>& flags);
+
+}  // namespace tessaly_cli

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "bmp/read/bmp_layout.h"
 #include "bmp/read/refusal.h"
@@ -78,6 +80,9 @@ struct BmpCodec {
 
     // Scratch for streaming pixel data in and out; its content means nothing between calls.
     std::array<std::uint8_t, kReadChunkBytes> scratch;
+    // The resampler's working memory, kept between scaled loads (up to a few MiB) so
+    // each load does not pay for fresh pages; its content means nothing between calls.
+    std::vector<std::byte> workspace;
 };
 
 // The module's one codec, constructed zero-filled before the first call.

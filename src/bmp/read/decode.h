@@ -2,6 +2,8 @@
 // into an image at the file's size, into one byte per pixel, or scaled.
 #pragma once
 
+#include <memory_resource>
+
 #include "bmp/read/decode_plain.h"
 #include "bmp/read/header.h"
 #include "bmp/read/pixel_sink.h"
@@ -22,6 +24,8 @@ void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& t
 // Scales the file's pixels into `dst` (the host's size) while decoding them:
 // each decoded row goes straight to the cubic resampler, so no image at the
 // file's size is ever held.
-void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst, Simd simd);
+// Its working memory comes from `memory`.
+void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst, Simd simd,
+                 std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
 }  // namespace tessaly

@@ -6,6 +6,7 @@
 // soon as their source rows have arrived.
 #include <algorithm>
 #include <memory>
+#include <memory_resource>
 #include <vector>
 
 #include "bmp/read/bmp_reader.h"
@@ -127,9 +128,10 @@ void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& t
     DecodeInto(in, layout, table, rows, simd);
 }
 
-void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst, Simd simd) {
+void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst, Simd simd,
+                 std::pmr::memory_resource* memory) {
     // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
-    RowResampler resampler(layout.width, layout.height, dst, !layout.topDown, simd);
+    RowResampler resampler(layout.width, layout.height, dst, !layout.topDown, simd, memory);
     DecodeInto(in, layout, table, resampler, simd);
 }
 
@@ -164,7 +166,16 @@ Refusal BmpCodec::LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, 
         return Refusal::ScaledTooLarge;
     const auto working = RowResampler::WorkingBytes(layout.width, layout.height, host.width, host.height);
     if (!working || *working > kMaxResampleBytes || !AsSize(*working)) return Refusal::ScaleMemory;
-    ScalePixels(reader.Stream(), layout, table, host, simd);
+    // Limit: the working memory of scaled loads up to this size is kept between
+    // loads, so the next one finds its pages already touched (fresh pages cost
+    // more than the resampling); a larger one is given back when its load ends.
+    constexpr std::uint64_t kKeptWorkspaceBytes = std::uint64_t{4} << 20;
+    const auto need = static_cast<std::size_t>(*working) + 4096;  // and room for alignment
+    std::vector<std::byte> oneOff;
+    std::vector<std::byte>& space = *working <= kKeptWorkspaceBytes ? workspace : oneOff;
+    if (space.size() < need) space.resize(need);
+    std::pmr::monotonic_buffer_resource memory(space.data(), space.size(), std::pmr::new_delete_resource());
+    ScalePixels(reader.Stream(), layout, table, host, simd, &memory);
     return Refusal::None;
 }
 

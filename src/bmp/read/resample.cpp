@@ -222,8 +222,8 @@ std::size_t PairChunk(std::size_t pair, std::size_t taps) {
     return 4 * group + (8 * group + 8 <= taps ? kEightOrder[r] : r);
 }
 
-PullTable BuildPullTable(const AxisMap& map, SampleKind input) {
-    PullTable t;
+PullTable BuildPullTable(const AxisMap& map, SampleKind input, std::pmr::memory_resource* memory) {
+    PullTable t(memory);
     t.taps = PullTaps(map);
     // One bit count for the row: the fewest any output allows.
     unsigned bits = 30;
@@ -333,9 +333,11 @@ std::optional<std::uint64_t> RowResampler::WorkingBytes(std::size_t srcWidth, st
     return MakePlan(srcWidth, srcHeight, dstWidth, dstHeight).bytes;
 }
 
-RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd)
+RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd,
+                           std::pmr::memory_resource* memory)
     : dst_(dst), srcWidth_(srcWidth), srcHeight_(srcHeight), bottomUp_(bottomUp), kernel_(simd),
-      xMap_(srcWidth, dst.width), yMap_(srcHeight, dst.height) {
+      xMap_(srcWidth, dst.width), yMap_(srcHeight, dst.height), row_(memory), xs_(memory),
+      xAcc_(memory), xNorm_(memory), mids_(memory), vOut_(memory), ring_(memory), window_(memory), slotAcc_(memory) {
     TESSALY_ASSERT(srcWidth > 0 && srcHeight > 0 && dst.width > 0 && dst.height > 0);
     const Plan plan = MakePlan(srcWidth, srcHeight, dst.width, dst.height);
     rowsFirst_ = plan.rowsFirst;
@@ -353,7 +355,7 @@ RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageVie
             xNorm_[i] = KernelSum(xMap_.Centre(ii), xMap_.stretch, xMap_.Lo(ii), xMap_.Hi(ii));
         }
     } else {
-        xs_ = BuildPullTable(xMap_, rowsFirst_ ? SampleKind::Mid : SampleKind::Byte);
+        xs_ = BuildPullTable(xMap_, rowsFirst_ ? SampleKind::Mid : SampleKind::Byte, memory);
     }
     if (yPush_) {
         slotAcc_.assign(kSlots * vLanes_, 0);

@@ -22,6 +22,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory_resource>
 #include <optional>
 #include <span>
 #include <vector>
@@ -85,20 +86,23 @@ std::size_t PullTaps(const AxisMap& map);
 
 // A pulled horizontal axis: every output's weights in one table, with one bit count.
 struct PullTable {
+    explicit PullTable(std::pmr::memory_resource* memory = std::pmr::get_default_resource())
+        : first(memory), weights(memory), chunks(memory) {}
     std::size_t taps = 0;
     unsigned bits = 0;
-    std::vector<std::uint32_t> first;   // per output
-    std::vector<std::int16_t> weights;  // dst x taps
+    std::pmr::vector<std::uint32_t> first;   // per output
+    std::pmr::vector<std::int16_t> weights;  // dst x taps
     // For the vector kernels (when taps is a multiple of 4): per output, taps / 2
     // chunks of four 32-bit words, each the pair (w[2j], w[2j+1]) four times,
     // chunk PairChunk(j) holding pair j.
-    std::vector<std::int32_t> chunks;
+    std::pmr::vector<std::int32_t> chunks;
 };
 // Where pair j of an output's weights sits among its chunks: in each group of
 // eight taps the pairs go 0, 2, 1, 3, so that one 256-bit load gives the
 // weights of pixels 0-1 and 4-5, the next those of 2-3 and 6-7.
 std::size_t PairChunk(std::size_t pair, std::size_t taps);
-PullTable BuildPullTable(const AxisMap& map, SampleKind input);
+PullTable BuildPullTable(const AxisMap& map, SampleKind input,
+                         std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
 // The pull kernels, with SSE2 or AVX2 up to the level given (cpu.h); each
 // computes its plain twin's integers exactly.
@@ -122,7 +126,10 @@ void VerticalPassMid(const std::int16_t* const* rows, const OutputWeights& w, st
 class RowResampler {
 public:
     // Both sizes at least 1 each way. `bottomUp`: rows arrive bottom row first.
-    RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd = BestSimd());
+    // Working memory comes from `memory` (a host's codec passes memory it keeps
+    // between loads, so a load does not touch fresh pages).
+    RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd = BestSimd(),
+                 std::pmr::memory_resource* memory = std::pmr::get_default_resource());
     RowResampler(const RowResampler&) = delete;
     RowResampler& operator=(const RowResampler&) = delete;
 
@@ -170,19 +177,19 @@ private:
     std::size_t vLanes_;  // 4 x the width at which the vertical pass runs
 
     // The source row being received (pull), or its latest piece (push).
-    std::vector<std::uint32_t> row_;
+    std::pmr::vector<std::uint32_t> row_;
 
     // Horizontal axis: a table (pull), or accumulators with each output's total weight (push).
     PullTable xs_;
-    std::vector<double> xAcc_;
-    std::vector<double> xNorm_;
-    std::vector<std::int16_t> mids_;  // one row through the horizontal pass, or a row made mids
-    std::vector<std::int16_t> vOut_;  // an output row of the vertical pass, as mids (rows first)
+    std::pmr::vector<double> xAcc_;
+    std::pmr::vector<double> xNorm_;
+    std::pmr::vector<std::int16_t> mids_;  // one row through the horizontal pass, or a row made mids
+    std::pmr::vector<std::int16_t> vOut_;  // an output row of the vertical pass, as mids (rows first)
 
     // Vertical axis, pull: the last taps rows in a ring, outputs in arrival order.
     std::size_t vTaps_ = 0;
-    std::vector<std::int16_t> ring_;
-    std::vector<const std::int16_t*> window_;
+    std::pmr::vector<std::int16_t> ring_;
+    std::pmr::vector<const std::int16_t*> window_;
     std::optional<OutputWeights> nextWeights_;  // the next output row's, made once
     std::size_t nextWeightsFor_ = 0;
     std::size_t arrived_ = 0;  // rows received so far
@@ -190,7 +197,7 @@ private:
     // Vertical axis, push: four outputs in flight, exact integer sums.
     static constexpr std::size_t kSlots = 4;
     unsigned yBits_ = 0;
-    std::vector<std::int64_t> slotAcc_;  // kSlots x vLanes_
+    std::pmr::vector<std::int64_t> slotAcc_;  // kSlots x vLanes_
     std::array<std::array<std::int64_t, 4>, kSlots> slotConst_{};
     std::array<std::int64_t, kSlots> slotWeight_{};
     std::array<std::int64_t, kSlots> slotOutput_{};  // the output each slot sums, or -1

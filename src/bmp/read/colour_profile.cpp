@@ -36,7 +36,7 @@ std::optional<Xyz> ReadXyz(StreamReader& in, std::uint64_t profile, std::uint64_
 
 bool ProfileAllowsPlainPixels(StreamReader& in, const BmpHeaders& headers) {
     if (headers.colourSpace != kProfileEmbedded) return true;
-    const std::uint64_t profile = kFileHeaderSize + std::uint64_t{headers.profileOffset};
+    const std::uint64_t profile = headers.infoOffset + headers.profileOffset;
     const std::uint64_t size = headers.profileSize;
     if (size < 132 || profile + size > headers.fileLength) return true;
     in.Seek(profile + 128);

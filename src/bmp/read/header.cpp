@@ -64,7 +64,7 @@ ChannelMasks ReadMasks(StreamReader& in, const BmpHeaders& headers, std::uint32_
 ColourTable TableOf(const BmpHeaders& headers, std::uint32_t maskBytes, std::uint32_t bitCount) {
     ColourTable t;
     t.entrySize = headers.core ? 3 : 4;
-    t.offset = kFileHeaderSize + std::uint64_t{headers.headerSize} + maskBytes;
+    t.offset = headers.infoOffset + headers.headerSize + maskBytes;
     t.end = t.offset;
     if (bitCount == 0 || bitCount > 8) return t;  // direct-colour pixels use no table
     std::uint64_t declared = headers.infoHeader.biClrUsed != 0 ? headers.infoHeader.biClrUsed : (1ull << bitCount);
@@ -126,7 +126,7 @@ Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
     const std::uint64_t fileLength = headers.fileLength;
     BmpLayout out;
     // The whole info header must lie inside the file, however long it says it is.
-    if (kFileHeaderSize + std::uint64_t{headers.headerSize} > fileLength) return Refusal::HeaderCut;
+    if (headers.infoOffset + headers.headerSize > fileLength) return Refusal::HeaderCut;
     // A positive width and a nonzero height are needed for any pixel; a
     // negative width (with either sign of height) cannot be decoded.
     if (info.biWidth <= 0 || info.biHeight == 0) return Refusal::NoPixels;
@@ -197,9 +197,18 @@ const char* HeaderKindName(HeaderKind kind) {
 Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& h) {
     h = BmpHeaders{};
     h.fileLength = in.Length();
-    const auto file = in.Take(kFileHeaderSize);
+    auto file = in.Take(kFileHeaderSize);
     if (!file) return Refusal::HeaderCut;
     h.fileHeader = ParseFileHeader(file->first<kFileHeaderSize>());
+    if (h.fileHeader.bfType == kBitmapArrayMagic) {
+        // Compat: an OS/2 bitmap array loads as its first bitmap, whose file
+        // header follows the array's; icons and pointers ("IC", "PT", ...)
+        // there are not bitmaps. Later entries are never looked at.
+        file = in.Take(kFileHeaderSize);
+        if (!file) return Refusal::HeaderCut;
+        h.fileHeader = ParseFileHeader(file->first<kFileHeaderSize>());
+        h.infoOffset = 2 * kFileHeaderSize;
+    }
     if (h.fileHeader.bfType != kBmpMagic) return Refusal::NotBmp;
 
     const auto sizeField = in.Take(4);
@@ -235,7 +244,7 @@ Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& h) {
         h.profileOffset = LoadLe32Unchecked(info + 112);
         h.profileSize = LoadLe32Unchecked(info + 116);
     }
-    if (h.headerSize > kV5HeaderSize) in.Seek(kFileHeaderSize + std::uint64_t{h.headerSize});
+    if (h.headerSize > kV5HeaderSize) in.Seek(h.infoOffset + h.headerSize);
     return Refusal::None;
 }
 

@@ -1,7 +1,8 @@
-// Reading a BMP file's header area in one pass: the file header, the info
-// header of any version (OS/2 1.x and 2.x, Windows 40-byte, V2 to V5,
-// normalised to the 40-byte layout), the bit masks that may follow it, and
-// where the colour table and the pixels lie. Trusts nothing in the headers and
+// Reading a BMP file's header area in one pass: the file header (or an OS/2
+// bitmap array's header and its first bitmap's file header), the info header
+// of any version (OS/2 1.x and 2.x, Windows 40-byte, V2 to V5, normalised to
+// the 40-byte layout), the bit masks that may follow it, and where the colour
+// table and the pixels lie. Trusts nothing in the headers and
 // allocates nothing; every file it refuses comes with the rule that refused it.
 #pragma once
 
@@ -21,6 +22,7 @@ enum class HeaderKind : std::uint8_t { Os2v1, Os2v2, Windows3, V2, V3, V4, V5, O
 const char* HeaderKindName(HeaderKind kind);
 
 struct BmpHeaders {
+    // The bitmap's own file header (inside an OS/2 bitmap array, the first bitmap's).
     BITMAPFILEHEADER fileHeader{};
     // The info header in the 40-byte layout: fields a shorter header lacks are
     // 0, and a 12-byte core header's 16-bit fields are widened.
@@ -30,6 +32,10 @@ struct BmpHeaders {
     bool core = false;             // 12-byte OS/2 1.x header: 3-byte colour entries
     bool os2 = false;              // OS/2 header: compression 3 and 4 mean Huffman 1-D and RLE24
     ChannelMasks headerMasks;      // masks held inside a header of 52 bytes or more
+    // Where the info header starts: after the file header, or after the array
+    // header and the first bitmap's file header in an OS/2 bitmap array ("BA").
+    // Offsets such as bfOffBits count from the start of the file either way.
+    std::uint64_t infoOffset = kFileHeaderSize;
     // V4 and V5 colour space, and a V5 profile (offset from the info header's start).
     std::uint32_t colourSpace = 0;
     std::uint32_t profileOffset = 0;

@@ -82,7 +82,11 @@ Refusal ResolveCompression(const BmpHeaders& headers, const ChannelMasks& masks,
     const std::uint32_t compression = headers.infoHeader.biCompression;
     const std::uint16_t bits = out.bitCount;
     if (headers.os2) {
-        if (compression == BI_BITFIELDS) return Refusal::Huffman;
+        if (compression == BI_BITFIELDS) {  // OS/2 Huffman 1-D: two-colour pictures only
+            if (bits != 1) return Refusal::CompressionDepth;
+            out.kind = DecodeKind::Huffman1d;
+            return Refusal::None;
+        }
         if (compression == BI_JPEG) {  // OS/2 RLE24
             if (bits != 24) return Refusal::CompressionDepth;
             out.kind = DecodeKind::Rle24;
@@ -156,7 +160,7 @@ Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
     if (!PixelBufferBytes(out.width, out.height)) return Refusal::TooLarge;
     if (out.format == PixelFormat::Masked16 && out.masks.red == 0 && out.masks.green == 0 && out.masks.blue == 0)
         out.masks = {0x7C00, 0x03E0, 0x001F, 0};  // the default 5-5-5
-    // Limit: RLE streams are stored bottom-up; a top-down RLE file is invalid.
+    // Limit: RLE and Huffman streams are stored bottom-up; a top-down one is invalid.
     if (out.topDown && out.kind != DecodeKind::Uncompressed) return Refusal::TopDownRle;
 
     out.table = TableOf(headers, maskBytes, out.bitCount <= 8 ? out.bitCount : 0);

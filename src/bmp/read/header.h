@@ -45,7 +45,7 @@ struct BmpHeaders {
 
 // How the stored pixels are laid out. The RLE kinds keep the numbering of the
 // decoder's selector (Uncompressed 0, Rle4 1, Rle8 2).
-enum class DecodeKind : std::uint8_t { Uncompressed = 0, Rle4 = 1, Rle8 = 2, Rle24 = 3 };
+enum class DecodeKind : std::uint8_t { Uncompressed = 0, Rle4 = 1, Rle8 = 2, Rle24 = 3, Huffman1d = 4 };
 
 enum class PixelFormat : std::uint8_t {
     Indexed1, Indexed2, Indexed4, Indexed8,  // palette indices

@@ -10,6 +10,7 @@
 
 #include "bmp/read/bmp_reader.h"
 #include "bmp/read/decode.h"
+#include "bmp/read/decode_huffman.h"
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/geometry.h"
 #include "shell/bmp_codec.h"
@@ -110,6 +111,7 @@ void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& tab
     if (layout.kind == DecodeKind::Uncompressed) return DecodeUncompressed(in, layout, table, rows);
     // The stream runs to the end of the file and is read piece by piece as commands need it.
     PixelSink<Rows> sink(rows, !layout.topDown);
+    if (layout.kind == DecodeKind::Huffman1d) return DecodeHuffman1d(in, table, layout.width, sink);
     DecodeRle(layout.kind, in, table, layout.width, sink);
 }
 

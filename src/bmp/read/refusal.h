@@ -21,7 +21,6 @@ enum class Refusal : std::uint8_t {
     Compression,
     Jpeg,
     Png,
-    Huffman,
     CompressionDepth,
     Masks,
     TopDownRle,
@@ -52,10 +51,9 @@ constexpr const char* RefusalText(Refusal r) {
     case Refusal::Compression: return "unknown compression";
     case Refusal::Jpeg: return "embedded JPEG stream";
     case Refusal::Png: return "embedded PNG stream";
-    case Refusal::Huffman: return "OS/2 Huffman 1-D compression";
     case Refusal::CompressionDepth: return "compression does not fit the bit count";
     case Refusal::Masks: return "invalid bit masks";
-    case Refusal::TopDownRle: return "top-down RLE";
+    case Refusal::TopDownRle: return "top-down RLE or Huffman stream";
     case Refusal::TableCut: return "colour table cut short";
     case Refusal::PixelsMissing: return "pixel data missing";
     case Refusal::PixelsCut: return "pixel data cut short";

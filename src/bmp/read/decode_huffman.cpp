@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <span>
 
+#include "bmp/read/colour_transform.h"
+
 namespace tessaly {
 namespace {
 
@@ -241,5 +243,7 @@ void DecodeHuffman1d(StreamReader& in, const PixelTable& table, std::size_t widt
 template void DecodeHuffman1d(StreamReader&, const PixelTable&, std::size_t, PixelSink<ImageRows>&);
 template void DecodeHuffman1d(StreamReader&, const PixelTable&, std::size_t, PixelSink<RowResampler>&);
 template void DecodeHuffman1d(StreamReader&, const PixelTable&, std::size_t, PixelSink<GrayRows>&);
+template void DecodeHuffman1d(StreamReader&, const PixelTable&, std::size_t, PixelSink<ConvertedRows<ImageRows>>&);
+template void DecodeHuffman1d(StreamReader&, const PixelTable&, std::size_t, PixelSink<ConvertedRows<RowResampler>>&);
 
 }  // namespace tessaly

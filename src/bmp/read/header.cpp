@@ -243,7 +243,11 @@ Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& h) {
         h.headerMasks.blue = LoadLe32Unchecked(info + 48);
         if (toRead >= 56) h.headerMasks.alpha = LoadLe32Unchecked(info + 52);
     }
-    if (toRead >= 108) h.colourSpace = LoadLe32Unchecked(info + 56);
+    if (toRead >= 108) {
+        h.colourSpace = LoadLe32Unchecked(info + 56);
+        for (std::size_t i = 0; i < h.endpoints.size(); ++i) h.endpoints[i] = LoadLe32Unchecked(info + 60 + 4 * i);
+        for (std::size_t i = 0; i < h.gammas.size(); ++i) h.gammas[i] = LoadLe32Unchecked(info + 96 + 4 * i);
+    }
     if (toRead >= kV5HeaderSize) {
         h.profileOffset = LoadLe32Unchecked(info + 112);
         h.profileSize = LoadLe32Unchecked(info + 116);

@@ -6,6 +6,7 @@
 // allocates nothing; every file it refuses comes with the rule that refused it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "bmp/read/bmp_layout.h"
@@ -36,8 +37,13 @@ struct BmpHeaders {
     // header and the first bitmap's file header in an OS/2 bitmap array ("BA").
     // Offsets such as bfOffBits count from the start of the file either way.
     std::uint64_t infoOffset = kFileHeaderSize;
-    // V4 and V5 colour space, and a V5 profile (offset from the info header's start).
+    // V4 and V5 colour space: its type; for LCS_CALIBRATED_RGB the endpoints
+    // (red, green, blue XYZ, 2.30 fixed point) and the red, green and blue
+    // gammas (16.16); for an embedded or linked profile (V5) where it lies,
+    // from the info header's start.
     std::uint32_t colourSpace = 0;
+    std::array<std::uint32_t, 9> endpoints{};
+    std::array<std::uint32_t, 3> gammas{};
     std::uint32_t profileOffset = 0;
     std::uint32_t profileSize = 0;
     std::uint64_t fileLength = 0;

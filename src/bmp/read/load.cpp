@@ -115,21 +115,39 @@ void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& tab
     DecodeRle(layout.kind, in, table, layout.width, sink);
 }
 
+// Decodes into `rows`, through the conversion when there is one: every
+// decoded row of direct colours, or once the 256 colours of a table (each
+// pixel of an indexed picture is one of them, so the result is the same).
+template <class Rows>
+void DecodeConverted(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows,
+                     const ColourTransform* conversion) {
+    if (!conversion) return DecodeInto(in, layout, table, rows);
+    if (layout.bitCount <= 8) {
+        PixelTable converted = table;
+        conversion->Convert(converted);
+        return DecodeInto(in, layout, converted, rows);
+    }
+    ConvertedRows<Rows> converted(rows, *conversion);
+    DecodeInto(in, layout, table, converted);
+}
+
 }  // namespace
 
-void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out) {
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out,
+                  const ColourTransform* conversion) {
     ImageRows rows(out);
-    DecodeInto(in, layout, table, rows);
+    DecodeConverted(in, layout, table, rows, conversion);
 }
 
 void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, GrayRows& rows) {
     DecodeInto(in, layout, table, rows);
 }
 
-void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst) {
+void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst,
+                 const ColourTransform* conversion) {
     // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
     RowResampler resampler(layout.width, layout.height, dst, !layout.topDown);
-    DecodeInto(in, layout, table, resampler);
+    DecodeConverted(in, layout, table, resampler, conversion);
 }
 
 Refusal BmpCodec::LoadBmp(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
@@ -153,7 +171,7 @@ Refusal BmpCodec::LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, 
     const ImageView host{static_cast<std::uint32_t*>(pixels), static_cast<std::size_t>(width),
                          static_cast<std::size_t>(height)};
     if (layout.width == host.width && layout.height == host.height) {
-        DecodePixels(reader.Stream(), layout, table, host);
+        DecodePixels(reader.Stream(), layout, table, host, reader.ColourConversion());
         return Refusal::None;
     }
     const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
@@ -162,7 +180,7 @@ Refusal BmpCodec::LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, 
         return Refusal::ScaledTooLarge;
     const auto working = RowResampler::WorkingBytes(layout.width, layout.height, host.width, host.height);
     if (!working || *working > kMaxResampleBytes || !AsSize(*working)) return Refusal::ScaleMemory;
-    ScalePixels(reader.Stream(), layout, table, host);
+    ScalePixels(reader.Stream(), layout, table, host, reader.ColourConversion());
     return Refusal::None;
 }
 

@@ -28,7 +28,6 @@ enum class Refusal : std::uint8_t {
     TableCut,
     PixelsMissing,
     PixelsCut,
-    Profile,
     // The request cannot be met for this file.
     NoTarget,
     ScaledTooLarge,
@@ -57,7 +56,6 @@ constexpr const char* RefusalText(Refusal r) {
     case Refusal::TableCut: return "colour table cut short";
     case Refusal::PixelsMissing: return "pixel data missing";
     case Refusal::PixelsCut: return "pixel data cut short";
-    case Refusal::Profile: return "colour profile that is not sRGB";
     case Refusal::NoTarget: return "no target size (width and height must be positive)";
     case Refusal::ScaledTooLarge: return "declares too many pixels for a scaled load of a file this small";
     case Refusal::ScaleMemory: return "target too wide to scale to";

@@ -149,7 +149,7 @@ Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
     case 16: out.format = PixelFormat::Masked16; break;
     case 24: out.format = PixelFormat::Bgr24; break;
     case 32: out.format = PixelFormat::Bgrx32; break;
-    case 64: return Refusal::Pixels64;
+    case 64: out.format = PixelFormat::Rgba64; break;
     default:
         // A stream the decoders do not read says so before the bit count does.
         if (!headers.os2 && (info.biCompression == BI_JPEG || info.biCompression == BI_PNG))

@@ -58,6 +58,7 @@ enum class PixelFormat : std::uint8_t {
     Bgr24,                                   // three bytes B, G, R
     Bgrx32,                                  // four bytes B, G, R, unused (opaque)
     Masked16, Masked32,                      // channels selected by bit masks
+    Rgba64,                                  // four 16-bit channels B, G, R, A: linear light, s2.13
 };
 
 // Where a file's colour table lies.

@@ -11,6 +11,7 @@
 #include "bmp/read/bmp_reader.h"
 #include "bmp/read/decode.h"
 #include "bmp/read/decode_huffman.h"
+#include "bmp/read/decode_rgba64.h"
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/geometry.h"
 #include "shell/bmp_codec.h"
@@ -40,7 +41,7 @@ void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand ex
     const unsigned bits = layout.bitCount;
     // Pieces hold a whole number of bytes: a multiple of 8 pixels, as many as fit the buffer.
     const std::size_t piecePixels = (in.Capacity() * 8 / bits) / 8 * 8;
-    const std::uint8_t zeros[4] = {0, 0, 0, 0};
+    const std::uint8_t zeros[8] = {};  // one pixel of the widest format (64 bits)
     std::uint32_t zeroPixel = 0;
     expand(std::span<const std::uint8_t>(zeros), std::span<std::uint32_t>(&zeroPixel, 1));
     const std::size_t width = layout.width, height = layout.height;
@@ -97,6 +98,10 @@ void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTa
     case PixelFormat::Masked32: {
         const auto masks = std::make_unique<MaskDecoder>(layout.masks);
         return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandMasked32(src, dst, *masks); });
+    }
+    case PixelFormat::Rgba64: {
+        const auto levels = std::make_unique<Rgba64Levels>();
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandRgba64(src, dst, *levels); });
     }
     }
 }

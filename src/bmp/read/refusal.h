@@ -17,7 +17,6 @@ enum class Refusal : std::uint8_t {
     NoPixels,
     TooLarge,
     BitCount,
-    Pixels64,
     Compression,
     Jpeg,
     Png,
@@ -46,7 +45,6 @@ constexpr const char* RefusalText(Refusal r) {
     case Refusal::NoPixels: return "no pixels (width or height zero or negative)";
     case Refusal::TooLarge: return "too large (more than 2^32 - 1 bytes of 32-bit pixels)";
     case Refusal::BitCount: return "unsupported bit count";
-    case Refusal::Pixels64: return "64-bit pixels";
     case Refusal::Compression: return "unknown compression";
     case Refusal::Jpeg: return "embedded JPEG stream";
     case Refusal::Png: return "embedded PNG stream";

@@ -112,6 +112,55 @@ Bytes BmpFile(int w, int h, int bits, std::uint32_t compression, const std::vect
     return f;
 }
 
+// A matrix/TRC ICC profile that is not sRGB: Adobe RGB's colorants (D50) and a
+// gamma of 1.8 for every channel.
+Bytes WideGamutProfile() {
+    auto be32 = [](Bytes& b, std::size_t at, std::uint32_t v) {
+        for (std::size_t i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    };
+    const double colorants[3][3] = {{0.6097, 0.3111, 0.0195}, {0.2053, 0.6257, 0.0609}, {0.1492, 0.0632, 0.7446}};
+    constexpr std::size_t kTags = 132, kData = kTags + 6 * 12, kCurve = kData + 3 * 20;
+    Bytes p(kCurve + 16, 0);
+    be32(p, 0, static_cast<std::uint32_t>(p.size()));
+    be32(p, 8, 0x02100000);
+    std::memcpy(&p[12], "mntrRGB XYZ ", 12);
+    std::memcpy(&p[36], "acsp", 4);
+    be32(p, 128, 6);
+    const char* names[6] = {"rXYZ", "gXYZ", "bXYZ", "rTRC", "gTRC", "bTRC"};
+    for (std::size_t t = 0; t < 6; ++t) {
+        std::memcpy(&p[kTags + 12 * t], names[t], 4);
+        be32(p, kTags + 12 * t + 4, static_cast<std::uint32_t>(t < 3 ? kData + 20 * t : kCurve));
+        be32(p, kTags + 12 * t + 8, t < 3 ? 20 : 14);
+    }
+    for (std::size_t c = 0; c < 3; ++c) {
+        std::memcpy(&p[kData + 20 * c], "XYZ ", 4);
+        for (std::size_t i = 0; i < 3; ++i)
+            be32(p, kData + 20 * c + 8 + 4 * i, static_cast<std::uint32_t>(std::lround(colorants[c][i] * 65536)));
+    }
+    std::memcpy(&p[kCurve], "curv", 4);
+    be32(p, kCurve + 8, 1);
+    p[kCurve + 12] = 1;  // 1.8 as u8.8: 0x01CD
+    p[kCurve + 13] = 0xCD;
+    return p;
+}
+
+// The same picture as BmpFile makes, with a V5 header and `profile` embedded after the pixels.
+Bytes BmpFileWithProfile(int w, int h, int bits, const std::vector<std::uint32_t>& palette, const Bytes& data,
+                         const Bytes& profile) {
+    const Bytes plain = BmpFile(w, h, bits, 0, palette, data);
+    Bytes f(plain.begin(), plain.begin() + 54);
+    f.insert(f.begin() + 54, 124 - 40, 0);
+    Put32(f, 14, 124);
+    f.insert(f.end(), plain.begin() + 54, plain.end());
+    Put32(f, 10, static_cast<std::uint32_t>(54 + 84 + 4 * palette.size()));
+    Put32(f, 14 + 56, 0x4D424544);  // PROFILE_EMBEDDED
+    Put32(f, 14 + 112, static_cast<std::uint32_t>(f.size() - 14));
+    Put32(f, 14 + 116, static_cast<std::uint32_t>(profile.size()));
+    f.insert(f.end(), profile.begin(), profile.end());
+    Put32(f, 2, static_cast<std::uint32_t>(f.size()));
+    return f;
+}
+
 // A photo-like picture: smooth gradients, soft shapes and sensor noise.
 std::vector<std::uint32_t> Photo(int w, int h) {
     std::vector<std::uint32_t> px(static_cast<std::size_t>(w) * h);
@@ -353,6 +402,40 @@ int main(int argc, char** argv) {
         }
         const long peak = PeakKiBOfLoad(plugin, path, W, H);
         std::printf("  %-34s peak memory beyond the host's buffer: %ld KiB (file %zu KiB)\n", "", peak, s.file.size() / 1024);
+    }
+
+    std::printf("\nLoads converted to sRGB, 4000 x 3000: an embedded profile (Adobe RGB primaries, gamma 1.8) against\n"
+                "the same pixels without one (goal: at most 2x)\n");
+    {
+        const Bytes profile = WideGamutProfile();
+        const Bytes& plain24 = samples[0].file;
+        const Bytes& plain8 = samples[2].file;
+        const std::size_t stride24 = (static_cast<std::size_t>(W) * 3 + 3) / 4 * 4;
+        const struct {
+            const char* name;
+            const Bytes& plain;
+            Bytes converted;
+        } pairs[] = {
+            {"24-bit", plain24, BmpFileWithProfile(W, H, 24, {}, Bytes(plain24.begin() + 54, plain24.begin() + 54 + stride24 * H), profile)},
+            {"8-bit (the table is converted)", plain8,
+             BmpFileWithProfile(W, H, 8, GrayPalette(256), Bytes(plain8.begin() + 54 + 1024, plain8.end()), profile)},
+        };
+        for (const auto& pair : pairs) {
+            double ms[2];
+            long peak = 0;
+            for (int k = 0; k < 2; ++k) {
+                const std::string path = dir + "/tessaly-bench.bmp";
+                WriteFile(path, k == 0 ? pair.plain : pair.converted);
+                ImageRequest req = Request(path, W, H);
+                ImageRecord rec{};
+                rec.pixels = host.data();
+                if (plugin.imageProc(ImageCmdLoad, &req, &rec) != 0) std::printf("  %s: LOAD FAILED\n", pair.name);
+                ms[k] = TimeMs([&] { plugin.imageProc(ImageCmdLoad, &req, &rec); });
+                if (k == 1) peak = PeakKiBOfLoad(plugin, path, W, H);
+            }
+            std::printf("  %-34s as stored %8.2f ms, converted %8.2f ms: %.2fx; peak memory beyond the host's buffer %ld KiB\n",
+                        pair.name, ms[0], ms[1], ms[1] / ms[0], peak);
+        }
     }
 
     std::printf("\nScaled loads (ours: the whole load; peer: cv::resize INTER_CUBIC alone, one thread)\n");

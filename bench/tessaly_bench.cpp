@@ -392,6 +392,53 @@ void MeasureLoads(const Context& c) {
     }
 }
 
+// Loads whose pixels go through a colour conversion: the same pixels with a
+// V5 header and an embedded profile that is not sRGB (Adobe RGB's colorants,
+// gamma 1.8), against the same file without one.
+void MeasureConverted(const Context& c) {
+    const int W = 4000, H = 3000;
+    std::vector<std::uint32_t> host(static_cast<std::size_t>(W) * H, 0);
+    const Bytes profile = tessaly::kit::MatrixTrcProfile(
+        {{{0.6097, 0.3111, 0.0195}, {0.2053, 0.6257, 0.0609}, {0.1492, 0.0632, 0.7446}}}, 1.8);
+    const auto photo = Photo(W, H);
+    const auto idx8 = Indices(W, H, 256, false);
+    const struct {
+        const char* name;
+        int bits;
+        std::vector<std::uint32_t> palette;
+        Bytes data;
+    } samples[] = {
+        {"converted 24-bit", 24, {}, Pack24(photo, W, H)},
+        {"converted 8-bit (the table is converted)", 8, GrayPalette(256), PackIndexed(idx8, W, H, 8)},
+    };
+    for (const auto& s : samples) {
+        const std::string name = std::string("load ") + s.name;
+        if (!c.Wanted(name)) continue;
+        const std::string plain = c.dir + "/tessaly-bench.bmp", converted = c.dir + "/tessaly-bench-icc.bmp";
+        WriteFile(plain, BmpFile(W, H, s.bits, 0, s.palette, s.data));
+        tessaly::kit::BmpBuilder b;
+        b.width = W;
+        b.height = H;
+        b.bitCount = static_cast<std::uint16_t>(s.bits);
+        b.headerSize = 124;
+        b.palette = s.palette;
+        b.clrUsed = static_cast<std::uint32_t>(s.palette.size());
+        b.pixels = s.data;
+        b.colourSpace = 0x4D424544;  // 'MBED': the profile is embedded
+        b.profile = profile;
+        WriteFile(converted, b.Build());
+        Row row{"Loads converted to sRGB, 4000 x 3000", name};
+        row.ours = OursLoad(c, converted, host, W, H);
+        row.peers.emplace_back("same file as sRGB", OursLoad(c, plain, host, W, H));
+        row.goal = Goal::FloorRatio;
+        row.target = 2.0;
+        row.against = "same file as sRGB";
+        row.note = "peak " + std::to_string(PeakKiBOfLoad(c.plugin, converted, W, H)) + " KiB beyond the host's buffer";
+        Emit(row);
+        std::remove(converted.c_str());
+    }
+}
+
 void MeasureSmallLoads(const Context& c) {
     for (const int side : {1, 32, 256, 640}) {
         const int w = side, h = side == 640 ? 480 : side;
@@ -619,6 +666,7 @@ void MeasureSaves(const Context& c) {
 int RunChild(const Context& c) {
     cv::setNumThreads(1);
     MeasureLoads(c);
+    MeasureConverted(c);
     MeasureSmallLoads(c);
     MeasureScaled(c);
     MeasureHostile(c);

@@ -67,13 +67,13 @@ bool HasColourSpace(const BmpHeaders& h) { return !h.os2 && h.headerSize >= 108;
 std::string ColourSpace(const BmpDescription& d) {
     const BmpHeaders& h = d.headers;
     switch (h.colourSpace) {
-    case kCsCalibrated: return "calibrated RGB";
+    case kCsCalibrated: return d.convertsColours ? "calibrated RGB, converted to sRGB" : "calibrated RGB (as sRGB)";
     case kCsSrgb: return "sRGB";
     case kCsWindows: return "Windows colour space (sRGB)";
     case kCsLinked: return "linked profile";
     case kCsEmbedded:
         return "embedded profile (" + std::to_string(h.profileSize) + " bytes" +
-               (d.reason == tessaly::Refusal::Profile ? ", not sRGB)" : ")");
+               (d.convertsColours ? ", converted to sRGB)" : ", shown as stored)");
     default: return "colour space " + Hex(h.colourSpace);
     }
 }

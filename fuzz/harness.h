@@ -7,14 +7,17 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bmp/read/decode.h"
+#include "bmp/read/decode_huffman.h"
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/geometry.h"
 #include "bmp/write/encode.h"
@@ -138,20 +141,28 @@ inline void RoundTrip(const char* path, const std::string& dir) {
     std::remove(out.c_str());
 }
 
-// The RLE command loop over bytes in memory. The first three bytes choose the
-// width, the height and the format with the row order; the rest is the stream.
+// The RLE command loop and the Huffman 1-D decoder over bytes in memory. The
+// first three bytes choose the width, the height and the format with the row
+// order; the rest is the stream.
 // Afterwards every element must be defined.
 inline void RleKernel(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return;
     const std::size_t w = 1 + data[0] % 64, h = 1 + data[1] % 64;
-    const DecodeKind kinds[] = {DecodeKind::Rle8, DecodeKind::Rle4, DecodeKind::Rle24};
+    const DecodeKind kinds[] = {DecodeKind::Rle8, DecodeKind::Rle4, DecodeKind::Rle24, DecodeKind::Huffman1d};
+    const DecodeKind kind = kinds[data[2] % 4];
     PixelTable table;
     for (std::uint32_t i = 0; i < 256; ++i) table[i] = 0xFF000000u | i;
     std::vector<std::uint32_t> out(w * h, 0x12345678u);  // no table entry makes this value
     ImageRows rows(ImageView{out.data(), w, h});
     PixelSink<ImageRows> sink(rows, data[2] & 0x80);
-    ByteReader in({data + 3, size - 3});
-    DecodeRle(kinds[data[2] % 3], in, table, w, sink);
+    if (kind == DecodeKind::Huffman1d) {
+        std::array<std::uint8_t, 64> buffer;
+        StreamReader in(std::span<const std::uint8_t>(data + 3, size - 3), buffer);
+        DecodeHuffman1d(in, table, w, sink);
+    } else {
+        ByteReader in({data + 3, size - 3});
+        DecodeRle(kind, in, table, w, sink);
+    }
     for (const std::uint32_t p : out)
         if (p == 0x12345678u) std::abort();  // an element was never written
 }
@@ -169,8 +180,9 @@ inline void PlainKernel(const std::uint8_t* data, std::size_t size) {
     static constexpr Format kFormats[] = {{PixelFormat::Indexed1, 1},  {PixelFormat::Indexed2, 2},
                                           {PixelFormat::Indexed4, 4},  {PixelFormat::Indexed8, 8},
                                           {PixelFormat::Masked16, 16}, {PixelFormat::Bgr24, 24},
-                                          {PixelFormat::Bgrx32, 32},   {PixelFormat::Masked32, 32}};
-    const Format f = kFormats[data[2] % 8];
+                                          {PixelFormat::Bgrx32, 32},   {PixelFormat::Masked32, 32},
+                                          {PixelFormat::Rgba64, 64}};
+    const Format f = kFormats[data[2] % std::size(kFormats)];
     BmpLayout layout;
     layout.width = 1 + data[0] % 96u;
     layout.height = 1 + data[1] % 64u;
@@ -180,7 +192,7 @@ inline void PlainKernel(const std::uint8_t* data, std::size_t size) {
     layout.masks = f.bits == 16 ? ChannelMasks{0xF800, 0x07E0, 0x001F, 0} : ChannelMasks{0xFF0000, 0xFF00, 0xFF, 0};
     layout.pixelOffset = 4;
     layout.stride = RowStride(layout.width, f.bits);
-    std::vector<std::uint8_t> scratch(32 + data[3] * 16u);  // 32 to 4112 bytes: 8 pixels of any depth and more
+    std::vector<std::uint8_t> scratch(64 + data[3] * 16u);  // 64 to 4144 bytes: 8 pixels of any depth and more
     StreamReader in(std::span<const std::uint8_t>(data, size), scratch);
     PixelTable table;
     for (std::uint32_t i = 0; i < 256; ++i) table[i] = 0xFF000000u | i * 0x010101u;

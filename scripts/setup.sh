@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, and nothing when they are present.
 #   scripts/setup.sh base    build, unit tests, sanitizer lane, demo (libpng for the host's PNG files,
-#                            Chromium for the demo page's check)
+#                            Little CMS as the colour tests' oracle, Chromium for the demo page's check)
 #   scripts/setup.sh cross   the Windows (mingw-w64, Wine) and i386 (multilib, qemu) lanes
 #   scripts/setup.sh arm     the 64-bit Arm lane (cross g++, qemu-user)
 #   scripts/setup.sh win32   the 32-bit Windows lane: a QEMU guest running 32-bit Wine,
@@ -14,8 +14,9 @@ packages=()
 kernel=no
 for group in "$@"; do
     case "$group" in
-    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils chromium) ;;
-    cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib) ;;
+    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils chromium liblcms2-dev) ;;
+    cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib
+                      liblcms2-dev:i386) ;;
     arm) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
     # The guest runs the machine's own root, so 32-bit Wine is installed here although
     # only the guest's kernel can execute it.
@@ -38,6 +39,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
     echo "setup.sh: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # 32-bit libraries for the i386 lane (the colour test's oracle) come from the i386 architecture.
     if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
     fi

@@ -117,19 +117,19 @@ done <<EOF
 1|ro.bmp: read-only file|convert $w/g.bmp $w/ro.bmp --bits 24
 1|ro.bmp: read-only file|savegray $w/g15.pgm $w/ro.bmp
 1|png.bmp: embedded PNG stream|load $w/png.bmp -o $w/o.png
-1|64 bits, uncompressed, refused: 64-bit pixels|info $w/rgba64.bmp
+0|Windows 3.x, 2 x 2 bottom-up, 64 bits, uncompressed, loads|info $w/rgba64.bmp
 0|OS/2 2.x, 2 x 2 bottom-up, 24 bits, RLE24, loads|info $w/rle24.bmp
-1|OS/2 2.x, 2 x 2 bottom-up, 1 bit, Huffman 1-D, refused: OS/2 Huffman 1-D compression|info $w/huffman.bmp
+0|OS/2 2.x, 2 x 2 bottom-up, 1 bit, Huffman 1-D, 2 colours, loads|info $w/huffman.bmp
 1|topdown-rle.bmp: top-down RLE|load $w/topdown-rle.bmp -o $w/o.png
 1|30000 bits, uncompressed, refused: unsupported bit count|info $w/bits30000.bmp
-1|loads":false,"reason":"64-bit pixels"|info --json $w/rgba64.bmp
+1|loads":false,"reason":"embedded PNG stream"|info --json $w/png.bmp
 1|c24.bmp: not an 8-bit gray image|loadgray $w/c24.bmp -o $w/x.pgm
 2|o.jpg: unknown output type: name it .png, .raw, .pgm, .ppm or .pam|load $w/g.bmp -o $w/o.jpg
 2|c.png: convert writes BMP files only|convert $w/g.bmp $w/c.png --bits 24
 2|unknown option --frobnicate|info --frobnicate $w/g.bmp
 1|(standard input): not a BMP file|load - -o $w/o.png < /etc/passwd
 1|(standard input): embedded PNG stream|convert - - --bits 24 < $w/png.bmp
-1|(standard input): 64-bit pixels|load - -o - < $w/rgba64.bmp
+1|(standard input): unsupported bit count|load - -o - < $w/bits30000.bmp
 1|big.bmp: 131168 x 4096 = 537264128 pixels, over the host's limit of 268435456|load $w/big.bmp -o $w/o.raw
 1|g.bmp: 3 x 2 = 6 pixels, over the host's limit of 5|--max-pixels 5 load $w/g.bmp -o $w/o.raw
 1|g.bmp: 3 x 2 = 6 pixels, over the host's limit of 5|loadgray $w/g.bmp -o $w/o.raw --max-pixels 5

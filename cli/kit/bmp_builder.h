@@ -4,6 +4,7 @@
 // builder that is told to write a wrong field writes it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct BmpBuilder {
     std::vector<std::uint32_t> masks;    // written after a 40-byte header, or inside a longer one
     Bytes pixels;                        // the pixel array or RLE stream, as stored
     std::uint16_t magic = 0x4D42;
+    // Headers of 108 bytes or more: the colour space type, and calibrated RGB's
+    // nine endpoint coordinates (2.30) and three gammas (16.16) as stored.
+    std::uint32_t colourSpace = 0;
+    std::array<std::uint32_t, 12> calibration{};
+    Bytes profile;  // 124-byte headers: placed after the pixels, its offset and size in the header
 
     // The whole file; bfSize is its length.
     [[nodiscard]] Bytes Build() const;
@@ -34,5 +40,9 @@ std::uint32_t Get32(const Bytes& b, std::size_t at);
 
 // Stored rows for an uncompressed file: each row's bytes padded to a multiple of 4.
 Bytes PadRows(const std::vector<Bytes>& rows);
+
+// A minimal ICC profile (version 2, RGB to XYZ): the colorants' XYZ (red, green,
+// blue; relative to D50) and one gamma curve (u8.8) shared by the three channels.
+Bytes MatrixTrcProfile(const std::array<std::array<double, 3>, 3>& colorants, double gamma);
 
 }  // namespace tessaly::kit

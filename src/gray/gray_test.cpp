@@ -20,6 +20,10 @@ Refusal BmpCodec::GrayCheck(const BmpReader& reader) {
     if (reader.Reason() != Refusal::None) return reader.Reason();
     // The whole 16-bit field must say 8: 0x0108 is not an 8-bit file.
     if (reader.Headers().infoHeader.biBitCount != 8) return Refusal::NotGray;
+    // A file whose colours are converted shows levels other than its indices
+    // (and may tint the ramp), so handing over the indices would show another
+    // picture than a colour load: it is not gray, and loads in colour.
+    if (reader.ColourConversion()) return Refusal::NotGray;
     return IsGrayRamp(reader.Colours(), reader.Layout().table.entries) ? Refusal::None : Refusal::NotGray;
 }
 

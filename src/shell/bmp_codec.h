@@ -66,8 +66,9 @@ struct BmpCodec {
     [[nodiscard]] int SaveGrayBmp(const char* path, const void* pixels, std::int32_t width,
                                   std::int32_t height);
 
-    // 1 when the file is a gray image: an 8-bit BMP that loads and whose
-    // colour table is the gray ramp in every entry it declares.
+    // 1 when the file is a gray image: an 8-bit BMP that loads, whose colour
+    // table is the gray ramp in every entry it declares, and whose colours are
+    // shown as stored (a colour space that converts them makes it a colour file).
     [[nodiscard]] int IsGrayFile(const char* path);
     // Copies a gray file's gray levels, one byte per pixel, top row first, into
     // `destination`: the file's width x height bytes, each the level a load

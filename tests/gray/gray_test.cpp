@@ -66,6 +66,11 @@ TEST_F(GrayTest, WhichFilesAreGray) {
         {"top-down RLE8 (refused by a load)", with([](BmpBuilder& b) { b.compression = 1; b.height = -1; b.pixels = {1, 7, 1, 9, 0, 1}; }), false},
         {"the ramp and no pixel data (refused by a load)", with([](BmpBuilder& b) { b.pixels.clear(); }), false},
         {"marked BI_BITFIELDS: no masks at 8 bits", with([](BmpBuilder& b) { b.compression = 3; }), true},
+        // A profile that converts the colours shows levels other than the indices; sRGB's shows them as they are.
+        {"V5 with a gamma 1.8 profile", with([](BmpBuilder& b) { b.headerSize = 124; b.colourSpace = 0x4D424544;
+             b.profile = MatrixTrcProfile({{{0.4361, 0.2225, 0.0139}, {0.3851, 0.7169, 0.0971}, {0.1431, 0.0606, 0.7141}}}, 1.8); }), false},
+        {"V5 with an sRGB profile", with([](BmpBuilder& b) { b.headerSize = 124; b.colourSpace = 0x4D424544;
+             b.profile = MatrixTrcProfile({{{0.4361, 0.2225, 0.0139}, {0.3851, 0.7169, 0.0971}, {0.1431, 0.0606, 0.7141}}}, 2.2); }), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

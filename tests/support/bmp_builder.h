@@ -15,6 +15,7 @@ namespace tessaly::test {
 using kit::BmpBuilder;
 using kit::Bytes;
 using kit::Get32;
+using kit::MatrixTrcProfile;
 using kit::PadRows;
 using kit::Put16;
 using kit::Put32;

@@ -47,6 +47,7 @@ static_assert(sizeof(RGBQUAD) == 4);
 using Palette = std::array<RGBQUAD, 256>;
 
 inline constexpr std::uint16_t kBmpMagic = 0x4D42;  // "BM"
+inline constexpr std::uint16_t kBitmapArrayMagic = 0x4142;  // "BA": an OS/2 bitmap array
 inline constexpr std::size_t kFileHeaderSize = 14;
 inline constexpr std::size_t kInfoHeaderSize = 40;
 inline constexpr std::size_t kCoreHeaderSize = 12;    // OS/2 1.x BITMAPCOREHEADER

@@ -40,7 +40,10 @@ void BmpReader::ReadHeaderArea() {
         }
         palette_[i] = RGBQUAD{(*entry)[0], (*entry)[1], (*entry)[2], table.entrySize == 4 ? (*entry)[3] : std::uint8_t{0}};
     }
-    if (!ProfileAllowsPlainPixels(in_, headers_)) reason_ = Refusal::Profile;
+    // 64-bit pixels are linear light with sRGB's primaries by their format; no header changes that.
+    if (layout_.format == PixelFormat::Rgba64) return;
+    // A colour space that cannot be used shows the stored levels, as readers without colour management do.
+    if (const auto source = ReadSourceSpace(in_, headers_)) conversion_ = std::make_unique<ColourTransform>(*source);
 }
 
 }  // namespace tessaly

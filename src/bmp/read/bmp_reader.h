@@ -1,13 +1,15 @@
 // One BMP file opened for decoding: the steps every reading operation (load,
 // gray test, gray load, describe) shares, done once. It opens the file (or
 // reads bytes in memory), reads the header area in one pass, the colour table
-// and, for a V5 file, its profile's primaries, and says whether the pixels can
-// be decoded and, if not, which rule refused them.
+// and the colour space (V4/V5 calibrated RGB, or an embedded profile), and
+// says whether the pixels can be decoded and, if not, which rule refused them.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
+#include "bmp/read/colour_transform.h"
 #include "bmp/read/header.h"
 #include "shell/file.h"
 
@@ -36,6 +38,9 @@ public:
     // black); meaningful when Reason() is None.
     [[nodiscard]] const BmpLayout& Layout() const { return layout_; }
     [[nodiscard]] const Palette& Colours() const { return palette_; }
+    // The conversion of the file's colours to sRGB, or null when the stored
+    // levels are shown as they are (sRGB, no colour space, or one that cannot be used).
+    [[nodiscard]] const ColourTransform* ColourConversion() const { return conversion_.get(); }
     // The source, for decoding the pixels.
     [[nodiscard]] StreamReader& Stream() { return in_; }
 
@@ -51,6 +56,7 @@ private:
     BmpHeaders headers_;
     BmpLayout layout_;
     Palette palette_{};
+    std::unique_ptr<ColourTransform> conversion_;
 };
 
 }  // namespace tessaly

@@ -1,24 +1,30 @@
-// Embedded ICC profiles of V5 files. The loader does no colour management, so
-// it shows a file's pixels as they are stored; that is right only for sRGB
-// data. A profile whose RGB primaries are plainly not sRGB's (a profile that
-// swaps channels back, say) would make those pixels wrong, so such a file is
-// refused instead. Profiles without primaries are taken as they come.
+// What a V4 or V5 file says its colours mean: an embedded ICC profile with a
+// matrix and three tone curves (rXYZ, gXYZ, bXYZ, rTRC, gTRC, bTRC: `curv`
+// tables or gammas, `para` curves of any of the five types), or calibrated RGB
+// in the header (endpoints and gammas). Anything else shows the stored levels
+// as they are: no colour space, sRGB or the Windows default, a linked profile
+// (never opened: a file name inside an image is a path to anywhere), and a
+// profile this reader cannot use (LUT-based, not RGB, broken or missing tags).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "bmp/read/byte_reader.h"
+#include "bmp/read/colour_transform.h"
 #include "bmp/read/header.h"
 
 namespace tessaly {
 
 inline constexpr std::uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
+inline constexpr std::uint32_t kProfileLinked = 0x4C494E4B;    // 'LINK'
+inline constexpr std::uint32_t kCalibratedRgb = 0;             // LCS_CALIBRATED_RGB
 
-// False when the file embeds a profile whose rXYZ, gXYZ and bXYZ tags are all
-// present and any of them is far from the sRGB primary (D50). Reads the
-// profile's tag table and those three tags through `in`, seeking wherever they
-// are; allocates nothing. A profile whose offset, size or tags do not fit the
-// file counts as absent.
-bool ProfileAllowsPlainPixels(StreamReader& in, const BmpHeaders& headers);
+// The source space the file's pixels are converted from, or nullopt when they
+// are shown as stored, which includes every space found to be sRGB (its
+// primaries, and curves that change no level), so sRGB costs nothing. Reads
+// the profile's header, tag table and the six tags through `in`, seeking
+// wherever they are inside the profile and the file; allocates nothing.
+std::optional<SourceSpace> ReadSourceSpace(StreamReader& in, const BmpHeaders& headers);
 
 }  // namespace tessaly

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "bmp/read/byte_reader.h"
+#include "bmp/read/colour_transform.h"
 
 namespace tessaly {
 namespace {
@@ -243,5 +244,8 @@ template void DecodeRle(DecodeKind, ByteReader&, const PixelTable&, std::size_t,
 template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<ImageRows>&);
 template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<RowResampler>&);
 template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<GrayRows>&);
+template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t, PixelSink<ConvertedRows<ImageRows>>&);
+template void DecodeRle(DecodeKind, StreamReader&, const PixelTable&, std::size_t,
+                        PixelSink<ConvertedRows<RowResampler>>&);
 
 }  // namespace tessaly

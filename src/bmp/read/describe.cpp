@@ -16,6 +16,7 @@ BmpDescription Describe(const char* path) {
     d.systemError = reader.SystemError();
     d.headersRead = reader.HeadersRead();
     d.layoutKnown = reader.LayoutResolved();
+    d.convertsColours = reader.ColourConversion() != nullptr;
     if (d.headersRead) d.headers = reader.Headers();
     if (d.layoutKnown) d.layout = reader.Layout();
     return d;

@@ -13,6 +13,7 @@ struct BmpDescription {
     int systemError = 0;             // errno, when the file could not be opened
     bool headersRead = false;        // `headers` holds the file's fields
     bool layoutKnown = false;        // `layout` holds where everything lies
+    bool convertsColours = false;    // a load converts the stored colours to sRGB
     BmpHeaders headers;
     BmpLayout layout;
 };

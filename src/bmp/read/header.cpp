@@ -64,7 +64,7 @@ ChannelMasks ReadMasks(StreamReader& in, const BmpHeaders& headers, std::uint32_
 ColourTable TableOf(const BmpHeaders& headers, std::uint32_t maskBytes, std::uint32_t bitCount) {
     ColourTable t;
     t.entrySize = headers.core ? 3 : 4;
-    t.offset = kFileHeaderSize + std::uint64_t{headers.headerSize} + maskBytes;
+    t.offset = headers.infoOffset + headers.headerSize + maskBytes;
     t.end = t.offset;
     if (bitCount == 0 || bitCount > 8) return t;  // direct-colour pixels use no table
     std::uint64_t declared = headers.infoHeader.biClrUsed != 0 ? headers.infoHeader.biClrUsed : (1ull << bitCount);
@@ -82,7 +82,11 @@ Refusal ResolveCompression(const BmpHeaders& headers, const ChannelMasks& masks,
     const std::uint32_t compression = headers.infoHeader.biCompression;
     const std::uint16_t bits = out.bitCount;
     if (headers.os2) {
-        if (compression == BI_BITFIELDS) return Refusal::Huffman;
+        if (compression == BI_BITFIELDS) {  // OS/2 Huffman 1-D: two-colour pictures only
+            if (bits != 1) return Refusal::CompressionDepth;
+            out.kind = DecodeKind::Huffman1d;
+            return Refusal::None;
+        }
         if (compression == BI_JPEG) {  // OS/2 RLE24
             if (bits != 24) return Refusal::CompressionDepth;
             out.kind = DecodeKind::Rle24;
@@ -126,7 +130,7 @@ Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
     const std::uint64_t fileLength = headers.fileLength;
     BmpLayout out;
     // The whole info header must lie inside the file, however long it says it is.
-    if (kFileHeaderSize + std::uint64_t{headers.headerSize} > fileLength) return Refusal::HeaderCut;
+    if (headers.infoOffset + headers.headerSize > fileLength) return Refusal::HeaderCut;
     // A positive width and a nonzero height are needed for any pixel; a
     // negative width (with either sign of height) cannot be decoded.
     if (info.biWidth <= 0 || info.biHeight == 0) return Refusal::NoPixels;
@@ -145,7 +149,7 @@ Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
     case 16: out.format = PixelFormat::Masked16; break;
     case 24: out.format = PixelFormat::Bgr24; break;
     case 32: out.format = PixelFormat::Bgrx32; break;
-    case 64: return Refusal::Pixels64;
+    case 64: out.format = PixelFormat::Rgba64; break;
     default:
         // A stream the decoders do not read says so before the bit count does.
         if (!headers.os2 && (info.biCompression == BI_JPEG || info.biCompression == BI_PNG))
@@ -156,7 +160,7 @@ Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
     if (!PixelBufferBytes(out.width, out.height)) return Refusal::TooLarge;
     if (out.format == PixelFormat::Masked16 && out.masks.red == 0 && out.masks.green == 0 && out.masks.blue == 0)
         out.masks = {0x7C00, 0x03E0, 0x001F, 0};  // the default 5-5-5
-    // Limit: RLE streams are stored bottom-up; a top-down RLE file is invalid.
+    // Limit: RLE and Huffman streams are stored bottom-up; a top-down one is invalid.
     if (out.topDown && out.kind != DecodeKind::Uncompressed) return Refusal::TopDownRle;
 
     out.table = TableOf(headers, maskBytes, out.bitCount <= 8 ? out.bitCount : 0);
@@ -197,9 +201,18 @@ const char* HeaderKindName(HeaderKind kind) {
 Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& h) {
     h = BmpHeaders{};
     h.fileLength = in.Length();
-    const auto file = in.Take(kFileHeaderSize);
+    auto file = in.Take(kFileHeaderSize);
     if (!file) return Refusal::HeaderCut;
     h.fileHeader = ParseFileHeader(file->first<kFileHeaderSize>());
+    if (h.fileHeader.bfType == kBitmapArrayMagic) {
+        // Compat: an OS/2 bitmap array loads as its first bitmap, whose file
+        // header follows the array's; icons and pointers ("IC", "PT", ...)
+        // there are not bitmaps. Later entries are never looked at.
+        file = in.Take(kFileHeaderSize);
+        if (!file) return Refusal::HeaderCut;
+        h.fileHeader = ParseFileHeader(file->first<kFileHeaderSize>());
+        h.infoOffset = 2 * kFileHeaderSize;
+    }
     if (h.fileHeader.bfType != kBmpMagic) return Refusal::NotBmp;
 
     const auto sizeField = in.Take(4);
@@ -230,12 +243,16 @@ Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& h) {
         h.headerMasks.blue = LoadLe32Unchecked(info + 48);
         if (toRead >= 56) h.headerMasks.alpha = LoadLe32Unchecked(info + 52);
     }
-    if (toRead >= 108) h.colourSpace = LoadLe32Unchecked(info + 56);
+    if (toRead >= 108) {
+        h.colourSpace = LoadLe32Unchecked(info + 56);
+        for (std::size_t i = 0; i < h.endpoints.size(); ++i) h.endpoints[i] = LoadLe32Unchecked(info + 60 + 4 * i);
+        for (std::size_t i = 0; i < h.gammas.size(); ++i) h.gammas[i] = LoadLe32Unchecked(info + 96 + 4 * i);
+    }
     if (toRead >= kV5HeaderSize) {
         h.profileOffset = LoadLe32Unchecked(info + 112);
         h.profileSize = LoadLe32Unchecked(info + 116);
     }
-    if (h.headerSize > kV5HeaderSize) in.Seek(kFileHeaderSize + std::uint64_t{h.headerSize});
+    if (h.headerSize > kV5HeaderSize) in.Seek(h.infoOffset + h.headerSize);
     return Refusal::None;
 }
 

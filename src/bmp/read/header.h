@@ -1,10 +1,12 @@
-// Reading a BMP file's header area in one pass: the file header, the info
-// header of any version (OS/2 1.x and 2.x, Windows 40-byte, V2 to V5,
-// normalised to the 40-byte layout), the bit masks that may follow it, and
-// where the colour table and the pixels lie. Trusts nothing in the headers and
+// Reading a BMP file's header area in one pass: the file header (or an OS/2
+// bitmap array's header and its first bitmap's file header), the info header
+// of any version (OS/2 1.x and 2.x, Windows 40-byte, V2 to V5, normalised to
+// the 40-byte layout), the bit masks that may follow it, and where the colour
+// table and the pixels lie. Trusts nothing in the headers and
 // allocates nothing; every file it refuses comes with the rule that refused it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "bmp/read/bmp_layout.h"
@@ -21,6 +23,7 @@ enum class HeaderKind : std::uint8_t { Os2v1, Os2v2, Windows3, V2, V3, V4, V5, O
 const char* HeaderKindName(HeaderKind kind);
 
 struct BmpHeaders {
+    // The bitmap's own file header (inside an OS/2 bitmap array, the first bitmap's).
     BITMAPFILEHEADER fileHeader{};
     // The info header in the 40-byte layout: fields a shorter header lacks are
     // 0, and a 12-byte core header's 16-bit fields are widened.
@@ -30,8 +33,17 @@ struct BmpHeaders {
     bool core = false;             // 12-byte OS/2 1.x header: 3-byte colour entries
     bool os2 = false;              // OS/2 header: compression 3 and 4 mean Huffman 1-D and RLE24
     ChannelMasks headerMasks;      // masks held inside a header of 52 bytes or more
-    // V4 and V5 colour space, and a V5 profile (offset from the info header's start).
+    // Where the info header starts: after the file header, or after the array
+    // header and the first bitmap's file header in an OS/2 bitmap array ("BA").
+    // Offsets such as bfOffBits count from the start of the file either way.
+    std::uint64_t infoOffset = kFileHeaderSize;
+    // V4 and V5 colour space: its type; for LCS_CALIBRATED_RGB the endpoints
+    // (red, green, blue XYZ, 2.30 fixed point) and the red, green and blue
+    // gammas (16.16); for an embedded or linked profile (V5) where it lies,
+    // from the info header's start.
     std::uint32_t colourSpace = 0;
+    std::array<std::uint32_t, 9> endpoints{};
+    std::array<std::uint32_t, 3> gammas{};
     std::uint32_t profileOffset = 0;
     std::uint32_t profileSize = 0;
     std::uint64_t fileLength = 0;
@@ -39,13 +51,14 @@ struct BmpHeaders {
 
 // How the stored pixels are laid out. The RLE kinds keep the numbering of the
 // decoder's selector (Uncompressed 0, Rle4 1, Rle8 2).
-enum class DecodeKind : std::uint8_t { Uncompressed = 0, Rle4 = 1, Rle8 = 2, Rle24 = 3 };
+enum class DecodeKind : std::uint8_t { Uncompressed = 0, Rle4 = 1, Rle8 = 2, Rle24 = 3, Huffman1d = 4 };
 
 enum class PixelFormat : std::uint8_t {
     Indexed1, Indexed2, Indexed4, Indexed8,  // palette indices
     Bgr24,                                   // three bytes B, G, R
     Bgrx32,                                  // four bytes B, G, R, unused (opaque)
     Masked16, Masked32,                      // channels selected by bit masks
+    Rgba64,                                  // four 16-bit channels B, G, R, A: linear light, s2.13
 };
 
 // Where a file's colour table lies.

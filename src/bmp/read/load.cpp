@@ -11,6 +11,8 @@
 
 #include "bmp/read/bmp_reader.h"
 #include "bmp/read/decode.h"
+#include "bmp/read/decode_huffman.h"
+#include "bmp/read/decode_rgba64.h"
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/geometry.h"
 #include "shell/assert.h"
@@ -41,9 +43,9 @@ void DecodeRows(StreamReader& in, const BmpLayout& layout, Rows& rows, Expand ex
     const unsigned bits = layout.bitCount;
     // Pieces hold a whole number of bytes: a multiple of 8 pixels, as many as
     // fit the buffer (which holds at least 8 pixels of any depth).
-    TESSALY_ASSERT(in.Capacity() >= 32);
+    TESSALY_ASSERT(in.Capacity() >= 64);
     const std::size_t piecePixels = std::max<std::size_t>(8, (in.Capacity() * 8 / bits) / 8 * 8);
-    const std::uint8_t zeros[4] = {0, 0, 0, 0};
+    const std::uint8_t zeros[8] = {};  // one pixel of the widest format (64 bits)
     std::uint32_t zeroPixel = 0;
     expand(std::span<const std::uint8_t>(zeros), std::span<std::uint32_t>(&zeroPixel, 1));
     const std::size_t width = layout.width, height = layout.height;
@@ -101,6 +103,10 @@ void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTa
         const auto masks = std::make_unique<MaskDecoder>(layout.masks);
         return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandMasked32(src, dst, *masks); });
     }
+    case PixelFormat::Rgba64: {
+        const auto levels = std::make_unique<Rgba64Levels>();
+        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandRgba64(src, dst, *levels); });
+    }
     }
 }
 
@@ -114,14 +120,32 @@ void DecodeInto(StreamReader& in, const BmpLayout& layout, const PixelTable& tab
     if (layout.kind == DecodeKind::Uncompressed) return DecodeUncompressed(in, layout, table, rows, simd);
     // The stream runs to the end of the file and is read piece by piece as commands need it.
     PixelSink<Rows> sink(rows, !layout.topDown);
+    if (layout.kind == DecodeKind::Huffman1d) return DecodeHuffman1d(in, table, layout.width, sink);
     DecodeRle(layout.kind, in, table, layout.width, sink);
+}
+
+// Decodes into `rows`, through the conversion when there is one: every
+// decoded row of direct colours, or once the 256 colours of a table (each
+// pixel of an indexed picture is one of them, so the result is the same).
+template <class Rows>
+void DecodeConverted(StreamReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows, Simd simd,
+                     const ColourTransform* conversion) {
+    if (!conversion) return DecodeInto(in, layout, table, rows, simd);
+    if (layout.bitCount <= 8) {
+        PixelTable converted = table;
+        conversion->Convert(converted);
+        return DecodeInto(in, layout, converted, rows, simd);
+    }
+    ConvertedRows<Rows> converted(rows, *conversion);
+    DecodeInto(in, layout, table, converted, simd);
 }
 
 }  // namespace
 
-void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out, Simd simd) {
+void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView out, Simd simd,
+                  const ColourTransform* conversion) {
     ImageRows rows(out);
-    DecodeInto(in, layout, table, rows, simd);
+    DecodeConverted(in, layout, table, rows, simd, conversion);
 }
 
 void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, GrayRows& rows, Simd simd) {
@@ -129,10 +153,10 @@ void DecodePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& t
 }
 
 void ScalePixels(StreamReader& in, const BmpLayout& layout, const PixelTable& table, ImageView dst, Simd simd,
-                 std::pmr::memory_resource* memory) {
+                 std::pmr::memory_resource* memory, const ColourTransform* conversion) {
     // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
     RowResampler resampler(layout.width, layout.height, dst, !layout.topDown, simd, memory);
-    DecodeInto(in, layout, table, resampler, simd);
+    DecodeConverted(in, layout, table, resampler, simd, conversion);
 }
 
 Refusal BmpCodec::LoadBmp(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
@@ -157,7 +181,7 @@ Refusal BmpCodec::LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, 
                          static_cast<std::size_t>(height)};
     const Simd simd = BestSimd();
     if (layout.width == host.width && layout.height == host.height) {
-        DecodePixels(reader.Stream(), layout, table, host, simd);
+        DecodePixels(reader.Stream(), layout, table, host, simd, reader.ColourConversion());
         return Refusal::None;
     }
     const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
@@ -175,7 +199,7 @@ Refusal BmpCodec::LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, 
     std::vector<std::byte>& space = *working <= kKeptWorkspaceBytes ? workspace : oneOff;
     if (space.size() < need) space.resize(need);
     std::pmr::monotonic_buffer_resource memory(space.data(), space.size(), std::pmr::new_delete_resource());
-    ScalePixels(reader.Stream(), layout, table, host, simd, &memory);
+    ScalePixels(reader.Stream(), layout, table, host, simd, &memory, reader.ColourConversion());
     return Refusal::None;
 }
 

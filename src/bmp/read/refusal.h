@@ -17,11 +17,9 @@ enum class Refusal : std::uint8_t {
     NoPixels,
     TooLarge,
     BitCount,
-    Pixels64,
     Compression,
     Jpeg,
     Png,
-    Huffman,
     CompressionDepth,
     Masks,
     TopDownRle,
@@ -29,7 +27,6 @@ enum class Refusal : std::uint8_t {
     TableCut,
     PixelsMissing,
     PixelsCut,
-    Profile,
     // The request cannot be met for this file.
     NoTarget,
     ScaledTooLarge,
@@ -48,18 +45,15 @@ constexpr const char* RefusalText(Refusal r) {
     case Refusal::NoPixels: return "no pixels (width or height zero or negative)";
     case Refusal::TooLarge: return "too large (more than 2^32 - 1 bytes of 32-bit pixels)";
     case Refusal::BitCount: return "unsupported bit count";
-    case Refusal::Pixels64: return "64-bit pixels";
     case Refusal::Compression: return "unknown compression";
     case Refusal::Jpeg: return "embedded JPEG stream";
     case Refusal::Png: return "embedded PNG stream";
-    case Refusal::Huffman: return "OS/2 Huffman 1-D compression";
     case Refusal::CompressionDepth: return "compression does not fit the bit count";
     case Refusal::Masks: return "invalid bit masks";
-    case Refusal::TopDownRle: return "top-down RLE";
+    case Refusal::TopDownRle: return "top-down RLE or Huffman stream";
     case Refusal::TableCut: return "colour table cut short";
     case Refusal::PixelsMissing: return "pixel data missing";
     case Refusal::PixelsCut: return "pixel data cut short";
-    case Refusal::Profile: return "colour profile that is not sRGB";
     case Refusal::NoTarget: return "no target size (width and height must be positive)";
     case Refusal::ScaledTooLarge: return "declares too many pixels for a scaled load of a file this small";
     case Refusal::ScaleMemory: return "target too wide to scale to";

@@ -70,10 +70,26 @@ TEST(Family, HeadersMasksAndAlpha) {
         {"non-contiguous mask refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0xFF0F00, 0xF000, 0xFF}), {}, Refusal::Masks},
         {"mask wider than the pixel refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0x1F0000, 0x07E0, 0x001F}), {}, Refusal::Masks},
         {"all-zero masks refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0, 0, 0}), {}, Refusal::Masks},
-        {"64 bits per pixel refused", Make(40, 64, 0, 1, 1, Bytes(8, 0)), {}, Refusal::Pixels64},
+        // 64 bits: B, G, R, A as s2.13 (8192 is 1.0), colours linear light: 1768 is sRGB level 128 (a
+        // linear reading would give 55); below 0 and above 1.0 clamp; alpha is linear.
+        {"64-bit linear channels to sRGB", Make(40, 64, 0, 2, 1, {0x00, 0x20, 0x00, 0xE0, 0x10, 0x27, 0x00, 0x00,
+                                                                  0x00, 0x00, 0xE8, 0x06, 0x00, 0x00, 0x10, 0x10}),
+         {0x00FF00FFu, 0x80008000u}},
         {"embedded JPEG refused", Make(124, 0, 4, 1, 1, Bytes(16, 0)), {}, Refusal::Jpeg},
         {"embedded PNG refused", Make(124, 0, 5, 1, 1, Bytes(16, 0)), {}, Refusal::Png},
-        {"OS/2 Huffman 1-D refused", Make(64, 1, 3, 8, 1, Bytes(4, 0), {}, {0, 0xFFFFFF}), {}, Refusal::Huffman},
+        // Huffman 1-D, 8 x 2, bottom row first: EOL, white 3, black 5, EOL, white 0, black 2, white 6, EOL.
+        // White runs are palette entry 0. The same stream with each byte's bits in the other order.
+        {"OS/2 Huffman 1-D, high bit first", Make(64, 1, 3, 8, 2, {0x00, 0x18, 0x30, 0x01, 0x35, 0xF8, 0x00, 0x40}, {}, {0x112233, 0xAABBCC}),
+         {0xFFAABBCCu, 0xFFAABBCCu, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u,
+          0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu}},
+        {"OS/2 Huffman 1-D, low bit first", Make(64, 1, 3, 8, 2, {0x00, 0x18, 0x0C, 0x80, 0xAC, 0x1F, 0x00, 0x02}, {}, {0x112233, 0xAABBCC}),
+         {0xFFAABBCCu, 0xFFAABBCCu, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u,
+          0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu}},
+        // A run longer than its row stops at the row's end; a stream cut short leaves palette entry 0.
+        // 4 x 2: EOL, white 0, black 10; the stream ends there.
+        {"OS/2 Huffman 1-D, long run, cut stream", Make(64, 1, 3, 4, 2, {0x00, 0x13, 0x50, 0x80}, {}, {0x112233, 0xAABBCC}),
+         {0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu}},
+        {"OS/2 Huffman 1-D at 4 bits refused", Make(64, 4, 3, 2, 1, Bytes(4, 0), {}, {0, 0xFFFFFF}), {}, Refusal::CompressionDepth},
         // BI_BITFIELDS has masks after a 40-byte header at 16 and 32 bits only; elsewhere it reads as BI_RGB.
         {"24 bits marked BI_BITFIELDS", Make(40, 24, 3, 1, 1, {0x10, 0x20, 0x30, 0x00}), {0xFF302010u}},
         {"8 bits marked BI_BITFIELDS", Make(40, 8, 3, 2, 1, {1, 0, 0, 0}, {}, Ramp256()), {0xFF010101u, 0xFF000000u}},

@@ -52,6 +52,20 @@ Bytes Cut(Bytes file, std::size_t n) {
     return file;
 }
 
+// `file` as the first entry of an OS/2 bitmap array, its type replaced by
+// `type`; its offsets move on by the array's 14-byte header.
+Bytes InArray(Bytes file, const char* type) {
+    file[0] = static_cast<std::uint8_t>(type[0]);
+    file[1] = static_cast<std::uint8_t>(type[1]);
+    Put32(file, 10, Get32(file, 10) + 14);
+    Bytes out(14, 0);
+    out[0] = 'B';
+    out[1] = 'A';
+    Put32(out, 2, 40);
+    out.insert(out.end(), file.begin(), file.end());
+    return out;
+}
+
 TEST(HostileInput, Battery) {
     const Bytes valid8 = Valid().Build();
     std::vector<Case> cases = {
@@ -88,11 +102,21 @@ TEST(HostileInput, Battery) {
         {"top-down RLE", With(Valid(), [](BmpBuilder& b) { b.height = -2; b.compression = 1; }), Refusal::TopDownRle},
         {"65535 x 65535 RLE, 2-byte stream", With(Valid(), [](BmpBuilder& b) {
              b.width = 65535; b.height = 65535; b.compression = 1; b.pixels = {0, 1}; }), Refusal::TooLarge},
+        {"bitmap array: its first bitmap", InArray(valid8, "BM"), Refusal::None},
+        {"bitmap array holding an icon", InArray(valid8, "IC"), Refusal::NotBmp},
+        {"bitmap array cut in its bitmap's file header", Cut(InArray(valid8, "BM"), 20), Refusal::HeaderCut},
+        {"Huffman 1-D stream of noise", With(Valid(1), [](BmpBuilder& b) {
+             b.headerSize = 64; b.compression = 3; b.pixels = {0x5C, 0x00, 0x93, 0xFF, 0x01, 0x7E, 0x00, 0x00}; }), Refusal::None},
+        {"top-down Huffman 1-D", With(Valid(1), [](BmpBuilder& b) { b.headerSize = 64; b.compression = 3; b.height = -2; }),
+         Refusal::TopDownRle},
+        {"profile larger than the file", Patched(With(Valid(24), [](BmpBuilder& b) {
+             b.headerSize = 124; b.colourSpace = 0x4D424544; b.profile = MatrixTrcProfile({{{0.6, 0.3, 0.02}, {0.2, 0.6, 0.06}, {0.15, 0.06, 0.75}}}, 1.8); }),
+             14 + 116, 0xFFFFFFFF), Refusal::None},
     };
     for (const auto& [c, why] : {std::pair{4u, Refusal::Jpeg}, {5u, Refusal::Png}, {7u, Refusal::Compression},
                                  {0x100u, Refusal::Compression}, {0xFFFFFFFFu, Refusal::Compression}})
         cases.push_back({"compression", With(Valid(24), [c = c](BmpBuilder& b) { b.compression = c; }), why});
-    for (const std::uint16_t bits : {1, 2, 4, 8, 16, 24, 32}) {
+    for (const std::uint16_t bits : {1, 2, 4, 8, 16, 24, 32, 64}) {
         // Pixel data cut in half: complete data is required below 8 bits, missing bytes read as zero above.
         Bytes file = Valid(bits).Build();
         file.resize(file.size() - (file.size() - Get32(file, 10)) / 2);

@@ -1,0 +1,106 @@
+// Showing colours as the file means them: pixels whose stored levels belong
+// to another RGB space (a matrix/TRC ICC profile, or a V4/V5 header's
+// calibrated RGB) become sRGB levels. Each channel's level goes to linear
+// light through the source's curve, the three linear values through one
+// matrix to linear sRGB (source primaries to XYZ relative to D50, Bradford
+// adaptation to D65, XYZ to sRGB), and each result back to a level through
+// sRGB's curve.
+//
+// Tables are built once per load and the pixel loop reads nothing else:
+// 256 linear values per input channel (float), the 3 x 3 matrix (float), and
+// one encoding table of 3329 bytes indexed by the bits of the linear value as
+// a float (its exponent and top 8 mantissa bits, so the steps shrink with the
+// value, as sRGB's curve needs near black). Alpha is kept.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace tessaly {
+
+// sRGB's curve (IEC 61966-2-1), from and to linear light, both in [0, 1].
+double SrgbFromLinear(double linear);
+double LinearFromSrgb(double encoded);
+
+using Matrix3 = std::array<std::array<double, 3>, 3>;  // [row][column]
+
+// A source RGB space: each channel's stored level (0 to 255) in linear light,
+// and the matrix taking linear (red, green, blue) to linear sRGB.
+struct SourceSpace {
+    std::array<std::array<double, 256>, 3> linear{};  // red, green, blue
+    Matrix3 toSrgb{};
+};
+
+// The matrix from linear RGB to XYZ of the primaries and white point with the
+// given chromaticities (x, y), white scaled to Y = 1.
+Matrix3 RgbToXyz(const std::array<std::array<double, 2>, 3>& primaries, const std::array<double, 2>& white);
+// The matrix from XYZ relative to D50 (the ICC profile connection space) to
+// linear sRGB: Bradford adaptation to D65, then sRGB's inverse matrix.
+Matrix3 SrgbFromPcs();
+Matrix3 Multiply(const Matrix3& a, const Matrix3& b);
+Matrix3 Inverse(const Matrix3& m);
+
+class ColourTransform {
+public:
+    explicit ColourTransform(const SourceSpace& source);
+
+    // One pixel (B, G, R, A in a little-endian word), converted; alpha kept.
+    [[nodiscard]] std::uint32_t Pixel(std::uint32_t px) const;
+    // Converts pixels in place, with the fastest kernel the CPU runs.
+    void Convert(std::span<std::uint32_t> pixels) const;
+    // The same, one pixel at a time: the reference the vector kernel matches bit for bit.
+    void ConvertScalar(std::span<std::uint32_t> pixels) const;
+    // Whether Convert uses a vector kernel on this CPU.
+    [[nodiscard]] static bool VectorKernel();
+
+    // Encoding-table geometry: a float's bits from 2^-13 (below it every value
+    // shows as level 0) to 1.0, in steps of 2^-8 of each power of two.
+    static constexpr int kMantissaBits = 8;
+    static constexpr std::uint32_t kLowBits = 114u << 23;   // 2^-13 as a float
+    static constexpr std::uint32_t kHighBits = 127u << 23;  // 1.0
+    static constexpr std::size_t kEncodeEntries = ((kHighBits - kLowBits) >> (23 - kMantissaBits)) + 1;
+
+private:
+    [[nodiscard]] std::uint32_t Encode(float linear) const;
+    // The AVX2 kernel; built only where the CPU can be asked for it (shell/cpu.h).
+    void ConvertAvx2(std::span<std::uint32_t> pixels) const;
+
+    alignas(32) std::array<std::array<float, 256>, 3> linear_{};  // blue, green, red: as a pixel's bytes
+    std::array<float, 9> matrix_{};  // row-major; rows and columns blue, green, red
+    // Padded so a 4-byte load at the last entry stays inside (the vector kernel reads 4 bytes per lookup).
+    std::array<std::uint8_t, kEncodeEntries + 3> encode_{};
+};
+
+// A row target (pixel_sink.h) that converts every pixel before the one it
+// wraps sees it: Commit converts the first n pixels of the piece it last
+// handed out; Fill and FillRows convert their colour once.
+template <class Rows>
+class ConvertedRows {
+public:
+    ConvertedRows(Rows& rows, const ColourTransform& transform) : rows_(rows), transform_(transform) {}
+    [[nodiscard]] std::size_t Width() const { return rows_.Width(); }
+    [[nodiscard]] std::size_t Height() const { return rows_.Height(); }
+    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) {
+        piece_ = rows_.Piece(y, x);
+        return piece_;
+    }
+    void Commit(std::size_t y, std::size_t x, std::size_t n) {
+        transform_.Convert(piece_.first(n));
+        rows_.Commit(y, x, n);
+    }
+    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
+        rows_.Fill(y, x, n, transform_.Pixel(px));
+    }
+    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
+        rows_.FillRows(top, count, transform_.Pixel(px));
+    }
+
+private:
+    Rows& rows_;
+    const ColourTransform& transform_;
+    std::span<std::uint32_t> piece_;
+};
+
+}  // namespace tessaly

@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <span>
 
+#include "shell/cpu.h"
+
 namespace tessaly {
 
 // sRGB's curve (IEC 61966-2-1), from and to linear light, both in [0, 1].
@@ -48,12 +50,10 @@ public:
 
     // One pixel (B, G, R, A in a little-endian word), converted; alpha kept.
     [[nodiscard]] std::uint32_t Pixel(std::uint32_t px) const;
-    // Converts pixels in place, with the fastest kernel the CPU runs.
-    void Convert(std::span<std::uint32_t> pixels) const;
-    // The same, one pixel at a time: the reference the vector kernel matches bit for bit.
+    // Converts pixels in place, with the best kernel at or below `simd`
+    // (AVX2, or the scalar one, which the vector kernel matches bit for bit).
+    void Convert(std::span<std::uint32_t> pixels, Simd simd) const;
     void ConvertScalar(std::span<std::uint32_t> pixels) const;
-    // Whether Convert uses a vector kernel on this CPU.
-    [[nodiscard]] static bool VectorKernel();
 
     // Encoding-table geometry: a float's bits from 2^-13 (below it every value
     // shows as level 0) to 1.0, in steps of 2^-8 of each power of two.
@@ -64,7 +64,7 @@ public:
 
 private:
     [[nodiscard]] std::uint32_t Encode(float linear) const;
-    // The AVX2 kernel; built only where the CPU can be asked for it (shell/cpu.h).
+    // The AVX2 kernel (colour_transform_x86.cpp); built only where the CPU can be asked for it.
     void ConvertAvx2(std::span<std::uint32_t> pixels) const;
 
     alignas(32) std::array<std::array<float, 256>, 3> linear_{};  // blue, green, red: as a pixel's bytes
@@ -79,7 +79,8 @@ private:
 template <class Rows>
 class ConvertedRows {
 public:
-    ConvertedRows(Rows& rows, const ColourTransform& transform) : rows_(rows), transform_(transform) {}
+    ConvertedRows(Rows& rows, const ColourTransform& transform, Simd simd)
+        : rows_(rows), transform_(transform), simd_(simd) {}
     [[nodiscard]] std::size_t Width() const { return rows_.Width(); }
     [[nodiscard]] std::size_t Height() const { return rows_.Height(); }
     [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) {
@@ -87,7 +88,7 @@ public:
         return piece_;
     }
     void Commit(std::size_t y, std::size_t x, std::size_t n) {
-        transform_.Convert(piece_.first(n));
+        transform_.Convert(piece_.first(n), simd_);
         rows_.Commit(y, x, n);
     }
     void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
@@ -100,6 +101,7 @@ public:
 private:
     Rows& rows_;
     const ColourTransform& transform_;
+    Simd simd_;
     std::span<std::uint32_t> piece_;
 };
 

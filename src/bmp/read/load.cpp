@@ -133,10 +133,10 @@ void DecodeConverted(StreamReader& in, const BmpLayout& layout, const PixelTable
     if (!conversion) return DecodeInto(in, layout, table, rows, simd);
     if (layout.bitCount <= 8) {
         PixelTable converted = table;
-        conversion->Convert(converted);
+        conversion->Convert(converted, simd);
         return DecodeInto(in, layout, converted, rows, simd);
     }
-    ConvertedRows<Rows> converted(rows, *conversion);
+    ConvertedRows<Rows> converted(rows, *conversion, simd);
     DecodeInto(in, layout, table, converted, simd);
 }
 

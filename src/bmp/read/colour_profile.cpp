@@ -129,7 +129,10 @@ std::optional<Curve> ReadPara(ProfileBytes& p, const TagPlace& tag) {
     if (!raw) return std::nullopt;
     std::array<double, 7> params{};
     for (std::size_t i = 0; i < kParamCount[type]; ++i) params[i] = S15Fixed16(LoadBe32(raw->data() + 4 * i));
-    if (type == 0) return GammaCurve(params[0]);
+    if (type == 0) {
+        if (!(params[0] > 0)) return std::nullopt;  // a curve that falls, or a constant: no usable space
+        return GammaCurve(params[0]);
+    }
     if ((type == 1 || type == 2) && params[1] <= 0) return std::nullopt;  // no threshold -b/a
     Curve c;
     for (std::size_t v = 0; v < c.size(); ++v) {

@@ -63,6 +63,13 @@ TEST(ColourSpace, SpacesShownAsStored) {
         return p;
     };
     // The tag table starts at 132: entry t's signature at 132 + 12t, its offset 4 bytes on.
+    // The three TRC entries share one curve tag at 264 (16 bytes).
+    auto negativeGamma = [&] {
+        Bytes p = patched(264, "para");
+        std::memcpy(&p[276], "\xFF\xFE\x00\x00", 4);  // type 0 (bytes 272-275 zero), gamma -2.0 in s15.16
+        for (std::size_t t = 3; t < 6; ++t) p[132 + 12 * t + 11] = 16;
+        return p;
+    };
     const struct {
         const char* name;
         std::uint32_t headerSize, colourSpace;
@@ -74,6 +81,7 @@ TEST(ColourSpace, SpacesShownAsStored) {
         {"no bTRC tag", 124, kEmbedded, patched(132 + 12 * 5, "bTRX"), {}},
         {"rXYZ's offset outside the profile", 124, kEmbedded, patched(132 + 4, "\x7F\xFF\xFF\xF0"), {}},
         {"a gray profile", 124, kEmbedded, patched(16, "GRAY"), {}},
+        {"a parametric curve with a negative gamma", 124, kEmbedded, negativeGamma(), {}},
         {"profile cut short", 124, kEmbedded, Bytes(wide.begin(), wide.begin() + 200), {}},
         {"calibrated RGB with all endpoints zero", 108, 0, {}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0x23333, 0x23333, 0x23333}},
         // sRGB's chromaticities (x, y, z in 2.30) and gamma 2.2: the V4 header's way of saying sRGB.

@@ -61,6 +61,23 @@ bool PlaceAbsolute(RleState& st, Sink& sink, const PixelTable& table, std::size_
     }
 }
 
+// An escape command (00 s, s < 3): end of line (0), end of bitmap (1), or a
+// delta of dx right and dy rows on (2). False when decoding ends.
+template <class Sink>
+bool PlaceEscape(RleState& st, Sink& sink, std::uint32_t fill, std::size_t s, std::uint8_t dx, std::uint8_t dy) {
+    if (s == 0) {  // pixels the line did not reach are the fill
+        const bool more = st.x >= st.width || sink.Fill(fill, st.width - st.x);
+        st.x = 0;
+        return more;
+    }
+    if (s == 1) return false;
+    const std::uint64_t skip = dx + std::uint64_t{dy} * st.width;
+    // Limit: a delta past the last element ends decoding; the rest is fill anyway.
+    if (skip > sink.Remaining() || !sink.Fill(fill, static_cast<std::size_t>(skip))) return false;
+    st.x += dx;
+    return true;
+}
+
 // Stream bytes that hold s pixels of an absolute run, before the pad byte.
 template <DecodeKind Kind>
 std::size_t AbsoluteBytes(std::size_t s) {
@@ -157,17 +174,8 @@ void RunCommands(Reader& in, const RunTables& t, RleState& st, Sink& sink) {
                 more = PlaceEncoded<Kind>(st, sink, t.table, c, colour);
             } else if (s >= 3) {
                 more = PlaceAbsolute<Kind>(st, sink, t.table, s, p + 2);
-            } else if (s == 0) {  // end of line
-                more = st.x >= width || sink.Fill(fill, width - st.x);
-                st.x = 0;
-            } else if (s == 1) {  // end of bitmap
-                more = false;
-            } else {  // delta: dx right, dy rows on
-                const std::uint64_t dx = p[2];
-                const std::uint64_t skip = dx + std::uint64_t{p[3]} * width;
-                // Limit: a delta past the last element ends decoding; the rest is fill anyway.
-                more = skip <= sink.Remaining() && sink.Fill(fill, static_cast<std::size_t>(skip));
-                st.x += static_cast<std::size_t>(dx);
+            } else {
+                more = PlaceEscape(st, sink, fill, s, s == 2 ? p[2] : 0, s == 2 ? p[3] : 0);
             }
             p += c == 0 && s == 2 ? 4 : 2 + bytes + (c == 0 ? bytes % 2 : 0);
             x = st.x;
@@ -194,19 +202,11 @@ void RunCommands(Reader& in, const RunTables& t, RleState& st, Sink& sink) {
             if (!PlaceEncoded<Kind>(st, sink, t.table, c, colour)) return;
             continue;
         }
-        if (s == 0) {  // end of line
-            if (st.x < st.width && !sink.Fill(fill, st.width - st.x)) return;
-            st.x = 0;
-        } else if (s == 1) {  // end of bitmap
-            return;
-        } else if (s == 2) {  // delta: dx right, dy rows on
+        if (s < 2) {
+            if (!PlaceEscape(st, sink, fill, s, 0, 0)) return;
+        } else if (s == 2) {
             const auto d = in.Take(2);
-            if (!d) return;
-            const std::uint64_t dx = (*d)[0];
-            const std::uint64_t skip = dx + std::uint64_t{(*d)[1]} * st.width;
-            if (skip > sink.Remaining()) return;
-            if (!sink.Fill(fill, static_cast<std::size_t>(skip))) return;
-            st.x += static_cast<std::size_t>(dx);
+            if (!d || !PlaceEscape(st, sink, fill, s, (*d)[0], (*d)[1])) return;
         } else {  // absolute run
             const std::size_t bytes = AbsoluteBytes<Kind>(s);
             const auto data = in.Take(bytes);

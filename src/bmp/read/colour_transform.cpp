@@ -57,6 +57,30 @@ Matrix3 Bradford(const std::array<double, 3>& from, const std::array<double, 3>&
     return Multiply(Inverse(kCone), Multiply(scale, kCone));
 }
 
+// The encoding table (see colour_transform.h), the same for every source, so
+// it is built once per process. Entry i stands for the floats whose bits lie
+// in [low + i * step, low + (i + 1) * step): the level of the middle of that
+// range. The last entry is 1.0 itself; three more pad it, so a 4-byte load at
+// the last entry stays inside (the vector kernel reads 4 bytes per lookup).
+const std::uint8_t* SrgbEncodeTable() {
+    static const auto table = [] {
+        std::array<std::uint8_t, ColourTransform::kEncodeEntries + 3> t{};
+        constexpr std::uint32_t kStep = 1u << (23 - ColourTransform::kMantissaBits);
+        for (std::size_t i = 0; i + 1 < ColourTransform::kEncodeEntries; ++i) {
+            const std::uint32_t lowBits = ColourTransform::kLowBits + static_cast<std::uint32_t>(i) * kStep;
+            const std::uint32_t highBits = lowBits + kStep;
+            float low, high;
+            std::memcpy(&low, &lowBits, 4);
+            std::memcpy(&high, &highBits, 4);
+            const double middle = (static_cast<double>(low) + static_cast<double>(high)) / 2;
+            t[i] = static_cast<std::uint8_t>(std::lround(255 * SrgbFromLinear(middle)));
+        }
+        t[ColourTransform::kEncodeEntries - 1] = 255;
+        return t;
+    }();
+    return table.data();
+}
+
 }  // namespace
 
 Matrix3 RgbToXyz(const std::array<std::array<double, 2>, 3>& primaries, const std::array<double, 2>& white) {
@@ -79,7 +103,7 @@ Matrix3 SrgbFromPcs() {
     return Multiply(Inverse(srgbToXyz), Bradford(kD50, kD65));
 }
 
-ColourTransform::ColourTransform(const SourceSpace& source) {
+ColourTransform::ColourTransform(const SourceSpace& source) : encode_(SrgbEncodeTable()) {
     // The pixel's bytes are blue, green, red: the tables and the matrix follow that order.
     constexpr std::size_t kFromPixel[3] = {2, 1, 0};
     for (std::size_t c = 0; c < 3; ++c)
@@ -87,18 +111,6 @@ ColourTransform::ColourTransform(const SourceSpace& source) {
     for (std::size_t r = 0; r < 3; ++r)
         for (std::size_t c = 0; c < 3; ++c)
             matrix_[3 * r + c] = static_cast<float>(source.toSrgb[kFromPixel[r]][kFromPixel[c]]);
-    // Entry i stands for the floats whose bits lie in [low + i * step, low + (i + 1) * step):
-    // the level of the middle of that range. The last entry is 1.0 itself.
-    constexpr std::uint32_t kStep = 1u << (23 - kMantissaBits);
-    for (std::size_t i = 0; i + 1 < kEncodeEntries; ++i) {
-        const std::uint32_t lowBits = kLowBits + static_cast<std::uint32_t>(i) * kStep, highBits = lowBits + kStep;
-        float low, high;
-        std::memcpy(&low, &lowBits, 4);
-        std::memcpy(&high, &highBits, 4);
-        const double middle = (static_cast<double>(low) + static_cast<double>(high)) / 2;
-        encode_[i] = static_cast<std::uint8_t>(std::lround(255 * SrgbFromLinear(middle)));
-    }
-    encode_[kEncodeEntries - 1] = 255;
 }
 
 std::uint32_t ColourTransform::Encode(float linear) const {

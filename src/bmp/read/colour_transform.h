@@ -6,10 +6,10 @@
 // adaptation to D65, XYZ to sRGB), and each result back to a level through
 // sRGB's curve.
 //
-// Tables are built once per load and the pixel loop reads nothing else:
-// 256 linear values per input channel (float), the 3 x 3 matrix (float), and
-// one encoding table of 3329 bytes indexed by the bits of the linear value as
-// a float (its exponent and top 8 mantissa bits, so the steps shrink with the
+// The pixel loop reads nothing but tables: per load, 256 linear values per
+// input channel (float) and the 3 x 3 matrix (float); per process, one
+// encoding table of 3329 bytes indexed by the bits of the linear value as a
+// float (its exponent and top 8 mantissa bits, so the steps shrink with the
 // value, as sRGB's curve needs near black). Alpha is kept.
 #pragma once
 
@@ -69,8 +69,7 @@ private:
 
     alignas(32) std::array<std::array<float, 256>, 3> linear_{};  // blue, green, red: as a pixel's bytes
     std::array<float, 9> matrix_{};  // row-major; rows and columns blue, green, red
-    // Padded so a 4-byte load at the last entry stays inside (the vector kernel reads 4 bytes per lookup).
-    std::array<std::uint8_t, kEncodeEntries + 3> encode_{};
+    const std::uint8_t* encode_;  // the process's encoding table, kEncodeEntries + 3 bytes
 };
 
 // A row target (pixel_sink.h) that converts every pixel before the one it

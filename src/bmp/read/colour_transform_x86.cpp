@@ -38,9 +38,9 @@ __attribute__((target("avx2"))) void ColourTransform::ConvertAvx2(std::span<std:
         const __m256 b = _mm256_i32gather_ps(linear_[0].data(), _mm256_and_si256(px, byte), 4);
         const __m256 g = _mm256_i32gather_ps(linear_[1].data(), _mm256_and_si256(_mm256_srli_epi32(px, 8), byte), 4);
         const __m256 r = _mm256_i32gather_ps(linear_[2].data(), _mm256_and_si256(_mm256_srli_epi32(px, 16), byte), 4);
-        const __m256i ob = EncodeAvx2(RowAvx2(m, b, g, r), encode_.data());
-        const __m256i og = EncodeAvx2(RowAvx2(m + 3, b, g, r), encode_.data());
-        const __m256i orr = EncodeAvx2(RowAvx2(m + 6, b, g, r), encode_.data());
+        const __m256i ob = EncodeAvx2(RowAvx2(m, b, g, r), encode_);
+        const __m256i og = EncodeAvx2(RowAvx2(m + 3, b, g, r), encode_);
+        const __m256i orr = EncodeAvx2(RowAvx2(m + 6, b, g, r), encode_);
         const __m256i out = _mm256_or_si256(_mm256_and_si256(px, alpha),
                                             _mm256_or_si256(_mm256_slli_epi32(orr, 16),
                                                             _mm256_or_si256(_mm256_slli_epi32(og, 8), ob)));

@@ -9,6 +9,11 @@
 
 namespace tessaly {
 
+const Rgba64Levels& Rgba64Levels::Shared() {
+    static const Rgba64Levels levels;
+    return levels;
+}
+
 Rgba64Levels::Rgba64Levels() {
     for (int v = 0; v <= kOne; ++v) {
         const double linear = static_cast<double>(v) / kOne;

@@ -12,16 +12,18 @@
 
 namespace tessaly {
 
-// The 8-bit level of every stored value from 0 to 1.0, built once per load.
+// The 8-bit level of every stored value from 0 to 1.0. The same for every
+// file, so it is built once per process.
 class Rgba64Levels {
 public:
-    Rgba64Levels();
+    static const Rgba64Levels& Shared();
     [[nodiscard]] std::uint32_t Pixel(const std::uint8_t* stored) const {
         return std::uint32_t{colour_[Index(stored)]} | std::uint32_t{colour_[Index(stored + 2)]} << 8 |
                std::uint32_t{colour_[Index(stored + 4)]} << 16 | std::uint32_t{alpha_[Index(stored + 6)]} << 24;
     }
 
 private:
+    Rgba64Levels();
     static constexpr int kOne = 8192;
     static std::size_t Index(const std::uint8_t* p);
     std::array<std::uint8_t, kOne + 1> colour_;  // sRGB-encoded

@@ -104,8 +104,8 @@ void DecodeUncompressed(StreamReader& in, const BmpLayout& layout, const PixelTa
         return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandMasked32(src, dst, *masks); });
     }
     case PixelFormat::Rgba64: {
-        const auto levels = std::make_unique<Rgba64Levels>();
-        return DecodeRows(in, layout, out, [&](auto src, auto dst) { ExpandRgba64(src, dst, *levels); });
+        const Rgba64Levels& levels = Rgba64Levels::Shared();
+        return DecodeRows(in, layout, out, [&levels](auto src, auto dst) { ExpandRgba64(src, dst, levels); });
     }
     }
 }

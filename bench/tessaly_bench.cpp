@@ -602,12 +602,11 @@ void MeasureSaves(const Context& c) {
     if (c.Wanted("RLE8 encoder")) {
         // The encoder as a save runs it: the palette learnt, then each line indexed and encoded into one reused buffer.
         std::vector<std::uint8_t> line(W), items(tessaly::MaxRle8LineBytes(W));
-        const tessaly::Simd simd = tessaly::BestSimd();
         const double ms = TimeMs([&] {
             tessaly::PaletteIndexer indexer;
-            indexer.Learn(photo, simd);
+            indexer.Learn(photo);
             for (int r = H; r-- > 0;) {
-                indexer.IndexRow({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, line, simd);
+                indexer.IndexRow({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, line);
                 (void)tessaly::EncodeRle8Line(line, items.data());
             }
         });

@@ -79,7 +79,7 @@ std::string ColourSpace(const BmpDescription& d) {
 }
 
 std::string Verdict(const BmpDescription& d) {
-    return d.reason == tessaly::Refusal::None ? "loads" : std::string("refused: ") + tessaly::RefusalText(d.reason);
+    return d.reason == tessaly::Reason::None ? "loads" : std::string("refused: ") + tessaly::ReasonText(d.reason);
 }
 
 std::string Line(const std::string& name, const BmpDescription& d) {
@@ -239,8 +239,8 @@ int InfoCommand(const std::vector<std::string>& args) {
         }
         const BmpDescription d = tessaly::Describe(input.Path().c_str());
         std::string reason;
-        if (d.reason == tessaly::Refusal::CannotOpen) reason = OpenFailure(input.Path());
-        else if (d.reason != tessaly::Refusal::None) reason = tessaly::RefusalText(d.reason);
+        if (d.reason == tessaly::Reason::CannotOpen) reason = OpenFailure(input.Path());
+        else if (d.reason != tessaly::Reason::None) reason = tessaly::ReasonText(d.reason);
         if (!reason.empty()) status = kFailed;
         if (json) {
             std::fputs(JsonObject(input.Name(), d, reason).c_str(), stdout);

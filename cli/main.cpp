@@ -401,7 +401,7 @@ int IsGrayCommand(Host& host, const std::vector<std::string>& args) {
             continue;
         }
         // The plug-in answers "not gray" for a file it cannot open; the host says why instead.
-        if (tessaly::Describe(in.Path().c_str()).reason == tessaly::Refusal::CannotOpen) {
+        if (tessaly::Describe(in.Path().c_str()).reason == tessaly::Reason::CannotOpen) {
             status = Fail(in.Name(), OpenFailure(in.Path()));
             continue;
         }
@@ -435,7 +435,7 @@ int LoadGrayCommand(Host& host, const std::vector<std::string>& args) {
     if (!GetInfo(host, in, info, error)) return Fail(in.Name(), error);
     // The plug-in reports nothing from a gray load, so the host asks first.
     if (!AskIsGray(host, in.Path()))
-        return Fail(in.Name(), Explain(in.Path(), std::string(tessaly::RefusalText(tessaly::Refusal::NotGray)) +
+        return Fail(in.Name(), Explain(in.Path(), std::string(tessaly::ReasonText(tessaly::Reason::NotGray)) +
                                                       (info.bitCount == 8 ? " (its colour table is not the gray ramp)"
                                                                           : " (" + std::to_string(info.bitCount) + " bits)")));
     const std::int32_t height = info.height < 0 ? -info.height : info.height;

@@ -47,16 +47,16 @@ std::string OpenFailure(const std::string& path) {
     errno = 0;
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
-        return tessaly::RefusalText(tessaly::Refusal::CannotOpen);  // it opens now: it did not when asked
+        return tessaly::ReasonText(tessaly::Reason::CannotOpen);  // it opens now: it did not when asked
     }
     return errno == EACCES ? "Permission denied" : std::strerror(errno);
 }
 
 std::string LoadRefusal(const std::string& path) {
     const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
-    if (d.reason == tessaly::Refusal::None) return {};
-    if (d.reason == tessaly::Refusal::CannotOpen) return OpenFailure(path);
-    return tessaly::RefusalText(d.reason);
+    if (d.reason == tessaly::Reason::None) return {};
+    if (d.reason == tessaly::Reason::CannotOpen) return OpenFailure(path);
+    return tessaly::ReasonText(d.reason);
 }
 
 std::string SaveObstacle(const std::string& path) {

@@ -2,7 +2,6 @@
 #include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    tessaly::fuzz::MemoryFile file(data, size);
-    tessaly::fuzz::GrayOperations(file.Path());
+    tessaly::fuzz::GrayOperations({data, size});
     return 0;
 }

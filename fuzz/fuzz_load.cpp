@@ -4,10 +4,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tessaly::fuzz;
-    MemoryFile file(data, size);
+    const Input file(data, size);
     std::int32_t w = 0, h = 0;
-    (void)LoadOwnSize(file.Path(), w, h);
+    (void)LoadOwnSize(file, w, h);
     const std::uint8_t pick = size > 0 ? data[0] : 0;
-    LoadScaled(file.Path(), 1 + (pick & 0x3F), 1 + (pick >> 2));
+    LoadScaled(file, 1 + (pick & 0x3F), 1 + (pick >> 2));
     return 0;
 }

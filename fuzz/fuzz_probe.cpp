@@ -2,8 +2,7 @@
 #include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    tessaly::fuzz::MemoryFile file(data, size);
     tessaly::ImageInfo info;
-    (void)tessaly::fuzz::FuzzCodec().ProbeBmpFile(file.Path(), info);
+    (void)tessaly::BmpCodec::ProbeFrom(tessaly::MemorySource({data, size}), info);
     return 0;
 }

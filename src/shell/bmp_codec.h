@@ -1,20 +1,31 @@
 // BmpCodec, the one module-wide codec object, and ImageInfo, the plug-in's own
 // description of an image.
 //
-// Operations return 1 for success and 0 for failure, and write their outputs
-// (an ImageInfo, the host's pixel buffer, a file) only once everything that can
-// fail has been checked; a failing operation leaves them as they were. Errors
-// raised by the file service or the allocator propagate as exceptions to the
-// boundary, which turns them into the command's failure result.
+// Every operation answers an Outcome (shell/outcome.h): done, or the rule or
+// system error that stopped it. Each exists twice: over a path, binding the
+// file service (shell/codec_files.cpp), and over a byte source or sink
+// (bmp/read, bmp/write, gray/), which knows no file and serves tests and
+// fuzzing with bytes in memory. The named operations the host's commands
+// stand for (ProbeBmpFile, LoadBmpFile, SaveBmp, SaveGrayBmp, IsGrayFile)
+// keep the convention of 1 for success and 0 for failure, as folds of those
+// outcomes. Operations write their outputs (an ImageInfo, the host's pixel
+// buffer, a file) only once everything that can refuse has been checked; a
+// refused operation leaves them as they were.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "bmp/read/bmp_layout.h"
-#include "bmp/read/refusal.h"
+#include "bmp/read/byte_reader.h"
+#include "bmp/read/image_view.h"
+#include "bmp/write/byte_writer.h"
+#include "bmp/write/writer.h"
+#include "shell/outcome.h"
 
 namespace tessaly {
 
@@ -26,6 +37,14 @@ struct ImageInfo {
     std::uint8_t bitCount = 0;
     std::uint32_t compression = 0;
     std::int32_t gray = 0;    // 1 selects the writer's one-byte-per-pixel gray layout
+};
+
+// Where a gray load puts its levels: one byte per pixel, top row first. With
+// a size, that is the buffer's, and a file of another size is refused;
+// without one, the buffer holds the file's own width x height.
+struct GrayTarget {
+    std::uint8_t* levels = nullptr;
+    std::optional<std::pair<std::size_t, std::size_t>> size;
 };
 
 // Limit: loads and saves stream pixel data through this many bytes of scratch,
@@ -40,44 +59,43 @@ struct BmpCodec {
     BITMAPINFOHEADER infoHeader;
     Palette palette;
 
+    // ---- Over paths (the host's commands) ----
+
     // Fills x, y (0), width, height, bitCount and compression from the file's
     // headers; `info` is untouched on failure. Reads no codec state.
-    [[nodiscard]] int ProbeBmpFile(const char* path, ImageInfo& info) const;
-
-    // Loads the file into `pixels`, width x height 32-bit pixels (B, G, R, A),
-    // top row first, scaled from the file's size when that differs. 1 on
-    // success; 0, with the buffer untouched, when refused. An I/O error while
-    // reading the pixels throws FileError (the rows decoded so far stay).
-    [[nodiscard]] int LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height);
-    // The same, saying which rule refused.
-    [[nodiscard]] Refusal LoadBmp(const char* path, void* pixels, std::int32_t width, std::int32_t height);
-    // The same from a file already opened (or bytes in memory).
-    [[nodiscard]] Refusal LoadFrom(BmpReader& reader, void* pixels, std::int32_t width, std::int32_t height);
-
-    // Writes `pixels` (width x height, top row first) as a BMP file of
-    // info.bitCount bits (8, 24 or 32; RLE8 for 8 bits with compression 1), or
-    // as a gray file when info.gray is 1. Refused before anything on disk is
-    // touched: other bit counts, a side below 1, a file over 4 GiB or over the
-    // process's limits. The destination is replaced as ReplacingFile
-    // (shell/file.h) describes: only once the whole file was written, and on
-    // failure left exactly as it was.
-    [[nodiscard]] int SaveBmp(const char* path, ImageInfo info, const void* pixels);
-    // Writes one byte per pixel as an 8-bit file with the gray ramp, as SaveBmp does.
-    [[nodiscard]] int SaveGrayBmp(const char* path, const void* pixels, std::int32_t width,
-                                  std::int32_t height);
-
-    // 1 when the file is a gray image: an 8-bit BMP that loads, whose colour
+    [[nodiscard]] Outcome Probe(const char* path, ImageInfo& info) const;
+    // Loads the file into `target`, top row first, scaled from the file's size
+    // when that differs. Refused loads leave the target untouched; an I/O
+    // error while reading the pixels (ReadFailed) leaves the rows decoded so far.
+    [[nodiscard]] Outcome Load(const char* path, ImageView target);
+    // Writes the request's pixels as a BMP file, replacing the destination
+    // only once the whole file was written (shell/replacing_file.h); every
+    // refusal comes before anything on disk is touched.
+    [[nodiscard]] Outcome Save(const char* path, const SaveRequest& request);
+    // Whether the file is a gray image: an 8-bit BMP that loads, whose colour
     // table is the gray ramp in every entry it declares, and whose colours are
-    // shown as stored (a colour space that converts them makes it a colour file).
-    [[nodiscard]] int IsGrayFile(const char* path);
-    // Copies a gray file's gray levels, one byte per pixel, top row first, into
-    // `destination`: the file's width x height bytes, each the level a load
-    // shows for that pixel. When the request's width and height are both
-    // positive they are the buffer's size, and a file of another size is
-    // refused. Refused files leave the destination untouched.
-    [[nodiscard]] Refusal LoadGray(const char* path, void* destination, std::int32_t width, std::int32_t height);
-    // Why `reader`'s file is not a gray image (Refusal::None when it is).
-    [[nodiscard]] static Refusal GrayCheck(const BmpReader& reader);
+    // shown as stored. NotGray (or the reason it does not load) when it is not.
+    [[nodiscard]] Outcome CheckGray(const char* path);
+    // Copies a gray file's levels into `target`: each the level a load shows
+    // for that pixel. Files that are not gray leave the target untouched.
+    [[nodiscard]] Outcome LoadGray(const char* path, GrayTarget target);
+
+    // The same operations with the convention of 1 for success and 0 for failure.
+    [[nodiscard]] int ProbeBmpFile(const char* path, ImageInfo& info) const { return Folded(Probe(path, info)); }
+    [[nodiscard]] int LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height);
+    // info.gray 1: one byte per pixel saved as an 8-bit gray file; else 32-bit pixels as info.bitCount asks.
+    [[nodiscard]] int SaveBmp(const char* path, ImageInfo info, const void* pixels);
+    [[nodiscard]] int SaveGrayBmp(const char* path, const void* pixels, std::int32_t width, std::int32_t height);
+    [[nodiscard]] int IsGrayFile(const char* path) { return Folded(CheckGray(path)); }
+
+    // ---- Over bytes (no file) ----
+
+    [[nodiscard]] static Outcome ProbeFrom(const ByteSource& source, ImageInfo& info);
+    [[nodiscard]] Outcome LoadFrom(BmpReader& reader, ImageView target);
+    [[nodiscard]] Outcome SaveTo(const ByteSink& sink, const SaveRequest& request);
+    // Why `reader`'s file is not a gray image (Ok when it is).
+    [[nodiscard]] static Outcome GrayCheck(const BmpReader& reader);
+    [[nodiscard]] static Outcome LoadGrayFrom(BmpReader& reader, GrayTarget target);
 
     // Scratch for streaming pixel data in and out; its content means nothing between calls.
     std::array<std::uint8_t, kReadChunkBytes> scratch;

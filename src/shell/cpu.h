@@ -1,12 +1,14 @@
 // What the CPU offers beyond the build's baseline, asked once per process, so
 // one binary runs SSSE3 and AVX2 code where the CPU has it and the plain
-// kernels elsewhere. The pattern every vector kernel family follows: an
-// operation asks BestSimd() once and hands the level to the kernels it calls;
-// a family takes its best variant at or below that level, and Simd::Scalar
-// always gives its plain twin, which tests check every variant against.
-// Vector variants live in *_x86.cpp files, so the plain files build anywhere.
+// kernels elsewhere. The pattern every vector kernel family follows: the
+// family is a KernelFamily (below), a small table of its variants by level;
+// the code that runs the kernel takes Best() once, when it is set up, and
+// never asks again in a loop; tests take each level in turn and check it
+// against the plain twin. Vector variants live in *_x86.cpp files, so the
+// plain files build anywhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -60,5 +62,29 @@ inline std::vector<Simd> AvailableSimd() {
         if (s <= BestSimd()) levels.push_back(s);
     return levels;
 }
+
+// The variants of one kernel family, by the level each needs: entry s is the
+// best variant at or below level s, so choosing is one index, made once per
+// operation (Best()) or per test (at a given level). A family starts from its
+// plain twin; With() adds a vector variant, lowest level first.
+template <class Fn>
+class KernelFamily {
+public:
+    explicit constexpr KernelFamily(Fn plain) {
+        for (Fn& f : byLevel_) f = plain;
+    }
+    [[nodiscard]] constexpr KernelFamily With(Simd level, Fn variant) const {
+        KernelFamily out = *this;
+        for (std::size_t s = static_cast<std::size_t>(level); s < kLevels; ++s) out.byLevel_[s] = variant;
+        return out;
+    }
+    [[nodiscard]] constexpr Fn At(Simd level) const { return byLevel_[static_cast<std::size_t>(level)]; }
+    [[nodiscard]] Fn Best() const { return At(BestSimd()); }
+    [[nodiscard]] constexpr Fn Plain() const { return At(Simd::Scalar); }
+
+private:
+    static constexpr std::size_t kLevels = static_cast<std::size_t>(Simd::Avx2) + 1;
+    Fn byLevel_[kLevels] = {};
+};
 
 }  // namespace tessaly

@@ -12,24 +12,6 @@ constexpr char kPluginName[] = "Bitmap Plugin";
 constexpr char kPluginDescription[] = "This Plug In is Use to operate bmp file";
 constexpr char kTypeText[] = "BMP";
 
-// Operations report 1 for success; ImageProc reports 0. The sense flips here only.
-std::int32_t HostResult(int operationResult) { return operationResult != 0 ? 0 : 1; }
-
-}  // namespace
-
-std::int32_t FailureResultFor(std::int32_t command) {
-    return command == ImageCmdGetInfo || command == ImageCmdLoad || command == ImageCmdSave ? 1 : 0;
-}
-
-void WriteDescriptor(PluginDescriptor& d) {
-    std::memcpy(d.pluginId, kPluginId, sizeof kPluginId);
-    std::memcpy(d.pluginName, kPluginName, sizeof kPluginName);
-    std::memcpy(d.pluginDescription, kPluginDescription, sizeof kPluginDescription);
-    d.trailing[0] = d.trailing[1] = d.trailing[2] = 0;
-}
-
-namespace {
-
 // What a command reads or writes of the host's: its records, and the pixel buffer.
 struct Needs {
     bool request = false, record = false, pixels = false;
@@ -48,54 +30,75 @@ Needs NeedsOf(std::int32_t command) {
     }
 }
 
+// The gray load's buffer: the request's size when both sides are positive, else the file's own.
+GrayTarget GrayTargetOf(const ImageRequest& request, void* pixels) {
+    GrayTarget target{static_cast<std::uint8_t*>(pixels), std::nullopt};
+    if (request.width > 0 && request.height > 0)
+        target.size = {static_cast<std::size_t>(request.width), static_cast<std::size_t>(request.height)};
+    return target;
+}
+
+Outcome Save(BmpCodec& codec, const char* path, std::optional<SaveFormat> format, const ImageRequest& request,
+             const void* pixels) {
+    if (!format) return Reason::SaveBitCount;
+    return codec.Save(path, SaveRequest{*format, request.width, request.height, pixels});
+}
+
 }  // namespace
+
+std::int32_t HostResult(std::int32_t command, const Outcome& outcome) {
+    // Operations report success as Ok; ImageProc reports 0. The sense flips here only.
+    if (outcome.Ok()) return 0;
+    return command == ImageCmdGetInfo || command == ImageCmdLoad || command == ImageCmdSave ? 1 : 0;
+}
+
+void WriteDescriptor(PluginDescriptor& d) {
+    std::memcpy(d.pluginId, kPluginId, sizeof kPluginId);
+    std::memcpy(d.pluginName, kPluginName, sizeof kPluginName);
+    std::memcpy(d.pluginDescription, kPluginDescription, sizeof kPluginDescription);
+    d.trailing[0] = d.trailing[1] = d.trailing[2] = 0;
+}
 
 std::int32_t Dispatch(BmpCodec& codec, std::int32_t command, const ImageRequest* request, ImageRecord* record) {
     // A host that passes a null pointer gets the command's failure, with nothing touched.
     const Needs needs = NeedsOf(command);
     if ((needs.request && !request) || (needs.record && !record) || (needs.pixels && !record->pixels))
-        return FailureResultFor(command);
+        return HostResult(command, Reason::Internal);
     // The path is read only within its field: one without a terminator there is no path.
     char path[sizeof(ImageRequest::filePath)] = {};
     if (needs.request) {
         const void* end = std::memchr(request->filePath, '\0', sizeof path);
-        if (!end) return FailureResultFor(command);
+        if (!end) return HostResult(command, Reason::CannotOpen);
         std::memcpy(path, request->filePath, static_cast<std::size_t>(static_cast<const char*>(end) - request->filePath) + 1);
     }
     switch (command) {
     case ImageCmdGetInfo: {
         ImageInfo info;
-        if (!codec.ProbeBmpFile(path, info)) return FailureResultFor(command);
-        record->info = ImageRecordInfo{info.x, info.y, info.width, info.height, info.bitCount, info.compression};
-        return 0;
+        const Outcome probed = codec.Probe(path, info);
+        if (probed.Ok()) record->info = ImageRecordInfo{info.x, info.y, info.width, info.height, info.bitCount, info.compression};
+        return HostResult(command, probed);
     }
-    case ImageCmdLoad:
-        return HostResult(codec.LoadBmpFile(path, record->pixels, request->width, request->height));
-    case ImageCmdSave: {
-        ImageInfo info;
-        info.x = request->x;
-        info.y = request->y;
-        info.width = request->width;
-        info.height = request->height;
-        info.bitCount = request->bitCount;
-        info.compression = request->compression;
-        info.gray = 0;
-        return HostResult(codec.SaveBmp(path, info, record->pixels));
+    case ImageCmdLoad: {
+        const auto target = HostImage(record->pixels, request->width, request->height);
+        return HostResult(command, target ? codec.Load(path, *target) : Outcome{Reason::NoTarget});
     }
+    case ImageCmdSave:
+        return HostResult(command, Save(codec, path, ChooseSaveFormat(request->bitCount, request->compression), *request,
+                                        record->pixels));
     case ImageCmdIsGray:
-        record->isGray = codec.IsGrayFile(path) ? 1 : 0;
-        return 0;
+        // Written before the test runs, so a test that cannot finish answers "not gray".
+        record->isGray = 0;
+        if (codec.CheckGray(path).Ok()) record->isGray = 1;
+        return HostResult(command, {});
     case ImageCmdLoadGray:
-        (void)codec.LoadGray(path, record->pixels, request->width, request->height);  // the host sees its buffer only
-        return 0;
+        return HostResult(command, codec.LoadGray(path, GrayTargetOf(*request, record->pixels)));
     case ImageCmdSaveGray:
-        (void)codec.SaveGrayBmp(path, record->pixels, request->width, request->height);  // reported to nobody
-        return 0;
+        return HostResult(command, Save(codec, path, SaveFormat::Gray8, *request, record->pixels));
     case ImageCmdGetType:
         std::memcpy(record->typeText, kTypeText, sizeof kTypeText);
-        return 0;
+        return HostResult(command, {});
     default:
-        return 0;  // 5 and unknown commands do nothing
+        return HostResult(command, {});  // 5 and unknown commands do nothing
     }
 }
 

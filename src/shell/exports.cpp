@@ -34,8 +34,7 @@ TESSALY_EXPORT int32_t TESSALY_STDCALL ImageProc(int32_t command, ImageRequest* 
     try {
         return tessaly::Dispatch(tessaly::Codec(), command, request, record);
     } catch (...) {
-        if (command == ImageCmdIsGray && record) record->isGray = 0;  // a test that could not finish answers "not gray"
-        return tessaly::FailureResultFor(command);
+        return tessaly::HostResult(command, tessaly::Reason::Internal);  // memory ran out: what a failure returns
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "shell/bmp_codec.h"
 #include "support/bmp_builder.h"
+#include "support/codec.h"
 #include "support/counting_allocator.h"
 
 namespace tessaly::test {
@@ -30,9 +31,9 @@ BmpBuilder GrayFile(std::int32_t w, std::int32_t h, const std::vector<Bytes>& to
 
 class GrayTest : public ::testing::Test {
 protected:
-    // The gray load of `path` into `out`, at the request size w x h (0 x 0: the file's own).
-    Refusal Gray(const std::string& path, Bytes& out, std::int32_t w = 0, std::int32_t h = 0) {
-        return codec_->LoadGray(path.c_str(), out.data(), w, h);
+    // The gray load of `file` into `out`, at the request size w x h (0 x 0: the file's own).
+    Outcome Gray(const Bytes& file, Bytes& out, std::int32_t w = 0, std::int32_t h = 0) {
+        return LoadGrayBytes(*codec_, file, out.data(), w, h);
     }
     TempDir dir_;
     std::unique_ptr<BmpCodec> codec_ = std::make_unique<BmpCodec>();
@@ -74,7 +75,7 @@ TEST_F(GrayTest, WhichFilesAreGray) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(codec_->IsGrayFile(dir_.Write("f.bmp", c.file).c_str()), c.gray ? 1 : 0);
+        EXPECT_EQ(CheckGrayBytes(*codec_, c.file).Ok(), c.gray);
     }
     EXPECT_EQ(codec_->IsGrayFile(dir_.Path("missing.bmp").c_str()), 0);
 }
@@ -93,9 +94,8 @@ TEST_F(GrayTest, LoadsTopRowFirstWithoutAlignmentBytes) {
             want.insert(want.end(), row.begin(), row.end());
             rows.push_back(row);
         }
-        const std::string path = dir_.Write("g.bmp", GrayFile(s.w, s.h, rows).Build());
         Bytes out(want.size() + 4, 0xEE);
-        EXPECT_EQ(Gray(path.c_str(), out), Refusal::None);
+        EXPECT_EQ(Gray(GrayFile(s.w, s.h, rows).Build(), out), Reason::None);
         EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(want.size())), want);
         EXPECT_EQ(Bytes(out.end() - 4, out.end()), Bytes(4, 0xEE));  // nothing past width x height
     }
@@ -106,20 +106,20 @@ TEST_F(GrayTest, GrayLevelsAreWhatALoadShowsAndTheRequestSizeIsTheBuffer) {
     BmpBuilder b = GrayFile(4, 1, {{0, 1, 200, 255}});
     b.clrUsed = 2;
     b.palette = Ramp(2);
-    const std::string path = dir_.Write("two.bmp", b.Build());
+    const Bytes file = b.Build();
     std::vector<std::uint32_t> shown(4);
-    ASSERT_EQ(codec_->LoadBmpFile(path.c_str(), shown.data(), 4, 1), 1);
+    ASSERT_TRUE(LoadBytes(*codec_, file, shown.data(), 4, 1).Ok());
     Bytes out(4, 0xEE);
-    ASSERT_EQ(Gray(path, out), Refusal::None);
+    ASSERT_EQ(Gray(file, out), Reason::None);
     for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(out[i], shown[i] & 0xFF) << i;
     const struct {
         std::int32_t w, h;
-        Refusal want;
-    } requests[] = {{4, 1, Refusal::None}, {0, 0, Refusal::None}, {8, 8, Refusal::GraySize}, {4, 2, Refusal::GraySize}};
+        Outcome want;
+    } requests[] = {{4, 1, Reason::None}, {0, 0, Reason::None}, {8, 8, Reason::GraySize}, {4, 2, Reason::GraySize}};
     for (const auto& r : requests) {
         Bytes buffer(4, 0xEE);
-        EXPECT_EQ(Gray(path, buffer, r.w, r.h), r.want) << r.w << "x" << r.h;
-        if (r.want != Refusal::None) {
+        EXPECT_EQ(Gray(file, buffer, r.w, r.h), r.want) << r.w << "x" << r.h;
+        if (r.want != Reason::None) {
             EXPECT_EQ(buffer, Bytes(4, 0xEE));
         }
     }
@@ -133,11 +133,11 @@ TEST_F(GrayTest, NonGrayFilesLeaveTheBufferUntouched) {
     rgb.palette.clear();
     for (const auto& file : {colour.Build(), rgb.Build()}) {
         Bytes out(2, 0xEE);
-        EXPECT_EQ(Gray(dir_.Write("c.bmp", file).c_str(), out), Refusal::NotGray);
+        EXPECT_EQ(Gray(file, out), Reason::NotGray);
         EXPECT_EQ(out, Bytes(2, 0xEE));
     }
     Bytes out(2, 0xEE);
-    EXPECT_EQ(Gray(dir_.Path("missing.bmp").c_str(), out), Refusal::CannotOpen);
+    EXPECT_EQ(codec_->LoadGray(dir_.Path("missing.bmp").c_str(), GrayTarget{out.data(), std::nullopt}), Reason::CannotOpen);
     EXPECT_EQ(out, Bytes(2, 0xEE));
 }
 
@@ -149,9 +149,8 @@ TEST_F(GrayTest, RleAndV5GrayFilesLoad) {
     v5.headerSize = 124;
     for (const auto& file : {rle.Build(), v5.Build()}) {
         Bytes out(6, 0);
-        const std::string path = dir_.Write("r.bmp", file);
-        EXPECT_EQ(codec_->IsGrayFile(path.c_str()), 1);
-        EXPECT_EQ(Gray(path.c_str(), out), Refusal::None);
+        EXPECT_TRUE(CheckGrayBytes(*codec_, file).Ok());
+        EXPECT_EQ(Gray(file, out), Reason::None);
         EXPECT_EQ(out, (Bytes{1, 2, 3, 4, 5, 6}));
     }
 }
@@ -163,28 +162,27 @@ TEST_F(GrayTest, SaveTestLoadRoundTrip) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         Bytes gray(static_cast<std::size_t>(w * h));
         for (auto& g : gray) g = static_cast<std::uint8_t>(rng());
-        const std::string path = dir_.Path("rt.bmp");
-        ASSERT_EQ(codec_->SaveGrayBmp(path.c_str(), gray.data(), w, h), 1);
-        EXPECT_EQ(codec_->IsGrayFile(path.c_str()), 1);
+        const Bytes file = SaveBytes(*codec_, SaveRequest{SaveFormat::Gray8, w, h, gray.data()});
+        EXPECT_TRUE(CheckGrayBytes(*codec_, file).Ok());
         Bytes out(gray.size(), 0);
-        EXPECT_EQ(Gray(path.c_str(), out), Refusal::None);
+        EXPECT_EQ(Gray(file, out), Reason::None);
         EXPECT_EQ(out, gray);
     }
 }
 
 TEST_F(GrayTest, LoadsHoldOneByteAPixelAndNonGrayFilesDecodeNothing) {
     BmpBuilder b = GrayFile(2000, 1000, std::vector<Bytes>(1000, Bytes(2000, 9)));
-    const std::string path = dir_.Write("big.bmp", b.Build());
     Bytes out(2000 * 1000);
     {
+        const Bytes file = b.Build();
         AllocationWatch watch;
-        ASSERT_EQ(Gray(path.c_str(), out), Refusal::None);
+        ASSERT_EQ(Gray(file, out), Reason::None);
         EXPECT_LT(watch.Peak(), 64u * 1024);  // straight into the host's rows: no copy of the image
     }
     b.palette[3] = 0xFF0000;
-    const std::string colour = dir_.Write("colour.bmp", b.Build());
+    const Bytes colour = b.Build();
     AllocationWatch watch;
-    EXPECT_EQ(Gray(colour.c_str(), out), Refusal::NotGray);
+    EXPECT_EQ(Gray(colour, out), Reason::NotGray);
     EXPECT_LT(watch.Largest(), 64u * 1024);
 }
 

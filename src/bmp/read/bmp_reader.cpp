@@ -1,33 +1,23 @@
 // The shared opening steps; see bmp_reader.h.
 #include "bmp/read/bmp_reader.h"
 
-#include <cerrno>
-
 #include "bmp/read/colour_profile.h"
 
 namespace tessaly {
 
-BmpReader::BmpReader(const char* path, std::span<std::uint8_t> scratch) {
-    if (!file_.Open(path, kOpenRead)) {
-        reason_ = Refusal::CannotOpen;
-        systemError_ = errno;
-        return;
-    }
-    in_ = StreamReader(file_, scratch);
-    ReadHeaderArea();
-}
-
-BmpReader::BmpReader(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> scratch, std::uint64_t failAt)
-    : in_(bytes, scratch, failAt) {
-    ReadHeaderArea();
+BmpReader::BmpReader(const ByteSource& source, std::span<std::uint8_t> scratch, const Outcome& opened)
+    : in_(source, scratch), verdict_(opened) {
+    if (verdict_.Ok()) ReadHeaderArea();
+    // A read that failed is the reason, whatever rule its missing bytes would have broken.
+    if (in_.Failed()) verdict_ = Outcome{Reason::ReadFailed, in_.Error()};
 }
 
 void BmpReader::ReadHeaderArea() {
-    reason_ = ReadBmpHeaders(in_, headers_);
-    if (reason_ != Refusal::None) return;
+    verdict_ = ReadBmpHeaders(in_, headers_);
+    if (!verdict_.Ok()) return;
     headersRead_ = true;
-    reason_ = ResolveBmpLayout(in_, headers_, layout_);
-    if (reason_ != Refusal::None) return;
+    verdict_ = ResolveBmpLayout(in_, headers_, layout_);
+    if (!verdict_.Ok()) return;
     layoutResolved_ = true;
     // The colour table: entry i from the file for every entry it supplies, black for the rest.
     const ColourTable& table = layout_.table;
@@ -35,7 +25,7 @@ void BmpReader::ReadHeaderArea() {
     for (std::uint32_t i = 0; i < table.entries; ++i) {
         const auto entry = in_.Take(table.entrySize);
         if (!entry) {
-            reason_ = Refusal::TableCut;  // the layout already checks this; a file that shrank since
+            verdict_ = Reason::TableCut;  // the layout already checks this; a file that shrank since
             return;
         }
         palette_[i] = RGBQUAD{(*entry)[0], (*entry)[1], (*entry)[2], table.entrySize == 4 ? (*entry)[3] : std::uint8_t{0}};

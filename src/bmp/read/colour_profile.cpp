@@ -68,7 +68,7 @@ double Parametric(unsigned type, const std::array<double, 7>& p, double x) {
 // Reads inside the profile's bytes only: a request that passes its end is refused.
 class ProfileBytes {
 public:
-    ProfileBytes(StreamReader& in, std::uint64_t start, std::uint64_t size) : in_(in), start_(start), size_(size) {}
+    ProfileBytes(ByteReader& in, std::uint64_t start, std::uint64_t size) : in_(in), start_(start), size_(size) {}
     std::optional<std::span<const std::uint8_t>> Read(std::uint64_t at, std::size_t n) {
         if (at > size_ || n > size_ - at) return std::nullopt;
         in_.Seek(start_ + at);
@@ -76,7 +76,7 @@ public:
     }
 
 private:
-    StreamReader& in_;
+    ByteReader& in_;
     std::uint64_t start_, size_;
 };
 
@@ -202,7 +202,7 @@ std::optional<std::array<std::size_t, 3>> MatchSrgb(const std::array<std::array<
 // Limit: only the first 1024 tags are looked at; real profiles hold a few dozen.
 constexpr std::uint64_t kMaxTags = 1024;
 
-std::optional<SourceSpace> ReadEmbeddedProfile(StreamReader& in, const BmpHeaders& headers) {
+std::optional<SourceSpace> ReadEmbeddedProfile(ByteReader& in, const BmpHeaders& headers) {
     const std::uint64_t start = headers.infoOffset + headers.profileOffset, size = headers.profileSize;
     if (size < 132 || start + size > headers.fileLength) return std::nullopt;
     ProfileBytes p(in, start, size);
@@ -276,7 +276,7 @@ std::optional<SourceSpace> ReadCalibratedRgb(const BmpHeaders& headers) {
 
 }  // namespace
 
-std::optional<SourceSpace> ReadSourceSpace(StreamReader& in, const BmpHeaders& headers) {
+std::optional<SourceSpace> ReadSourceSpace(ByteReader& in, const BmpHeaders& headers) {
     if (headers.os2 || headers.headerSize < 108) return std::nullopt;  // no colour space fields
     if (headers.colourSpace == kProfileEmbedded && headers.headerSize >= kV5HeaderSize)
         return ReadEmbeddedProfile(in, headers);

@@ -25,6 +25,6 @@ inline constexpr std::uint32_t kCalibratedRgb = 0;             // LCS_CALIBRATED
 // primaries, and curves that change no level), so sRGB costs nothing. Reads
 // the profile's header, tag table and the six tags through `in`, seeking
 // wherever they are inside the profile and the file; allocates nothing.
-std::optional<SourceSpace> ReadSourceSpace(StreamReader& in, const BmpHeaders& headers);
+std::optional<SourceSpace> ReadSourceSpace(ByteReader& in, const BmpHeaders& headers);
 
 }  // namespace tessaly

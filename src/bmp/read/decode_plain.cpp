@@ -75,14 +75,11 @@ void ExpandBgr24Scalar(std::span<const std::uint8_t> src, std::span<std::uint32_
     for (; x < n; ++x, in += 3) out[x] = kOpaque | std::uint32_t{in[2]} << 16 | std::uint32_t{in[1]} << 8 | in[0];
 }
 
-void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, Simd simd) {
+const KernelFamily<ExpandBgr24Fn> kExpandBgr24 = KernelFamily<ExpandBgr24Fn>(ExpandBgr24Scalar)
 #if defined(TESSALY_X86_DISPATCH)
-    if (simd >= Simd::Avx2) return ExpandBgr24Avx2(src, dst);
-    if (simd >= Simd::Ssse3) return ExpandBgr24Ssse3(src, dst);
+    .With(Simd::Ssse3, ExpandBgr24Ssse3).With(Simd::Avx2, ExpandBgr24Avx2)
 #endif
-    (void)simd;
-    ExpandBgr24Scalar(src, dst);
-}
+    ;
 
 void ExpandBgrx32(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst) {
     const std::uint8_t* in = src.data();

@@ -31,9 +31,10 @@ void ExpandIndexed1(std::span<const std::uint8_t> src, std::span<std::uint32_t> 
 void ExpandIndexed2(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table);
 void ExpandIndexed4(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const ByteTable4& table);
 void ExpandIndexed8(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, const PixelTable& table);
-// With SSSE3 or AVX2 up to `simd` (cpu.h); Simd::Scalar gives the plain twin.
-void ExpandBgr24(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst, Simd simd);
+// 24-bit rows: the plain twin, with SSSE3 and AVX2 variants (cpu.h).
+using ExpandBgr24Fn = void (*)(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
 void ExpandBgr24Scalar(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
+extern const KernelFamily<ExpandBgr24Fn> kExpandBgr24;
 void ExpandBgrx32(std::span<const std::uint8_t> src, std::span<std::uint32_t> dst);
 
 // Turns masked 16- or 32-bit pixels into 8-bit channels: a channel of n <= 10

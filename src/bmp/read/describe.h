@@ -5,12 +5,15 @@
 #pragma once
 
 #include "bmp/read/header.h"
+#include "shell/outcome.h"
 
 namespace tessaly {
 
+class BmpReader;
+
 struct BmpDescription {
-    Refusal reason = Refusal::None;  // None: the file loads at its own size
-    int systemError = 0;             // errno, when the file could not be opened
+    Outcome reason;                  // Ok: the file loads at its own size
+    int systemError = 0;             // errno, when the file could not be opened or read
     bool headersRead = false;        // `headers` holds the file's fields
     bool layoutKnown = false;        // `layout` holds where everything lies
     bool convertsColours = false;    // a load converts the stored colours to sRGB
@@ -18,6 +21,9 @@ struct BmpDescription {
     BmpLayout layout;
 };
 
+// The description of the file `reader` has opened.
+BmpDescription Describe(const BmpReader& reader);
+// The same for the file at `path`, opened through the file service.
 BmpDescription Describe(const char* path);
 
 }  // namespace tessaly

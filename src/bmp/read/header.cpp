@@ -40,7 +40,7 @@ bool IsContiguous(std::uint32_t mask) {
 // The masks that apply to the pixels. A 40-byte header marked BI_BITFIELDS
 // (12 bytes) or BI_ALPHABITFIELDS (16 bytes) is followed by them, at 16 and 32
 // bits only; headers of 52 bytes or more hold them themselves.
-ChannelMasks ReadMasks(StreamReader& in, const BmpHeaders& headers, std::uint32_t& maskBytes) {
+ChannelMasks ReadMasks(ByteReader& in, const BmpHeaders& headers, std::uint32_t& maskBytes) {
     maskBytes = 0;
     const std::uint32_t compression = headers.infoHeader.biCompression;
     const std::uint16_t bits = headers.infoHeader.biBitCount;
@@ -78,62 +78,62 @@ ColourTable TableOf(const BmpHeaders& headers, std::uint32_t maskBytes, std::uin
 }
 
 // The compression rules: which decoder, or which refusal.
-Refusal ResolveCompression(const BmpHeaders& headers, const ChannelMasks& masks, BmpLayout& out) {
+Outcome ResolveCompression(const BmpHeaders& headers, const ChannelMasks& masks, BmpLayout& out) {
     const std::uint32_t compression = headers.infoHeader.biCompression;
     const std::uint16_t bits = out.bitCount;
     if (headers.os2) {
         if (compression == BI_BITFIELDS) {  // OS/2 Huffman 1-D: two-colour pictures only
-            if (bits != 1) return Refusal::CompressionDepth;
+            if (bits != 1) return Reason::CompressionDepth;
             out.kind = DecodeKind::Huffman1d;
-            return Refusal::None;
+            return Reason::None;
         }
         if (compression == BI_JPEG) {  // OS/2 RLE24
-            if (bits != 24) return Refusal::CompressionDepth;
+            if (bits != 24) return Reason::CompressionDepth;
             out.kind = DecodeKind::Rle24;
-            return Refusal::None;
+            return Reason::None;
         }
-        if (compression > BI_JPEG) return Refusal::Compression;
+        if (compression > BI_JPEG) return Reason::Compression;
     }
     switch (compression) {
     case BI_RGB:
-        return Refusal::None;
+        return Reason::None;
     case BI_RLE8:
     case BI_RLE4:
         if (bits == (compression == BI_RLE8 ? 8 : 4)) {
             out.kind = compression == BI_RLE8 ? DecodeKind::Rle8 : DecodeKind::Rle4;
-            return Refusal::None;
+            return Reason::None;
         }
         // Compat: 1- and 24-bit files marked RLE are stored uncompressed.
-        return bits == 1 || bits == 24 ? Refusal::None : Refusal::CompressionDepth;
+        return bits == 1 || bits == 24 ? Reason::None : Reason::CompressionDepth;
     case BI_BITFIELDS:
     case BI_ALPHABITFIELDS:
         if (bits == 16 || bits == 32) {
-            if (!MasksAreValid(masks, bits)) return Refusal::Masks;
+            if (!MasksAreValid(masks, bits)) return Reason::Masks;
             out.masks = masks;
             out.format = bits == 16 ? PixelFormat::Masked16 : PixelFormat::Masked32;
-            return Refusal::None;
+            return Reason::None;
         }
         // Compat: other depths marked BI_BITFIELDS have no masks and are read as uncompressed.
-        return compression == BI_BITFIELDS ? Refusal::None : Refusal::CompressionDepth;
+        return compression == BI_BITFIELDS ? Reason::None : Reason::CompressionDepth;
     case BI_JPEG:
-        return Refusal::Jpeg;
+        return Reason::Jpeg;
     case BI_PNG:
-        return Refusal::Png;
+        return Reason::Png;
     default:
-        return Refusal::Compression;
+        return Reason::Compression;
     }
 }
 
-Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std::uint32_t maskBytes,
+Outcome ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std::uint32_t maskBytes,
                       BmpLayout& layout) {
     const BITMAPINFOHEADER& info = headers.infoHeader;
     const std::uint64_t fileLength = headers.fileLength;
     BmpLayout out;
     // The whole info header must lie inside the file, however long it says it is.
-    if (headers.infoOffset + headers.headerSize > fileLength) return Refusal::HeaderCut;
+    if (headers.infoOffset + headers.headerSize > fileLength) return Reason::HeaderCut;
     // A positive width and a nonzero height are needed for any pixel; a
     // negative width (with either sign of height) cannot be decoded.
-    if (info.biWidth <= 0 || info.biHeight == 0) return Refusal::NoPixels;
+    if (info.biWidth <= 0 || info.biHeight == 0) return Reason::NoPixels;
     out.width = static_cast<std::uint32_t>(info.biWidth);
     out.height = Magnitude(info.biHeight);
     out.topDown = info.biHeight < 0;
@@ -153,19 +153,19 @@ Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
     default:
         // A stream the decoders do not read says so before the bit count does.
         if (!headers.os2 && (info.biCompression == BI_JPEG || info.biCompression == BI_PNG))
-            return info.biCompression == BI_JPEG ? Refusal::Jpeg : Refusal::Png;
-        return Refusal::BitCount;
+            return info.biCompression == BI_JPEG ? Reason::Jpeg : Reason::Png;
+        return Reason::BitCount;
     }
-    if (const Refusal r = ResolveCompression(headers, masks, out); r != Refusal::None) return r;
-    if (!PixelBufferBytes(out.width, out.height)) return Refusal::TooLarge;
+    if (const Outcome r = ResolveCompression(headers, masks, out); r != Reason::None) return r;
+    if (!PixelBufferBytes(out.width, out.height)) return Reason::TooLarge;
     if (out.format == PixelFormat::Masked16 && out.masks.red == 0 && out.masks.green == 0 && out.masks.blue == 0)
         out.masks = {0x7C00, 0x03E0, 0x001F, 0};  // the default 5-5-5
     // Limit: RLE and Huffman streams are stored bottom-up; a top-down one is invalid.
-    if (out.topDown && out.kind != DecodeKind::Uncompressed) return Refusal::TopDownRle;
+    if (out.topDown && out.kind != DecodeKind::Uncompressed) return Reason::TopDownRle;
 
     out.table = TableOf(headers, maskBytes, out.bitCount <= 8 ? out.bitCount : 0);
     const ColourTable& table = out.table;
-    if (table.offset + std::uint64_t{table.entries} * table.entrySize > fileLength) return Refusal::TableCut;
+    if (table.offset + std::uint64_t{table.entries} * table.entrySize > fileLength) return Reason::TableCut;
     const std::uint64_t bfOffBits = headers.fileHeader.bfOffBits;
     out.pixelOffset = (bfOffBits >= table.end && bfOffBits < fileLength) ? bfOffBits : table.end;
 
@@ -175,11 +175,11 @@ Refusal ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
         // Compat: short 8-bit data needs at least one byte; short 16-, 24- and
         // 32-bit data decode as if the missing bytes were zero. 1-, 2- and
         // 4-bit data must be complete.
-        if (out.bitCount < 8 && available / out.stride < out.height) return Refusal::PixelsCut;
-        if (out.bitCount == 8 && available == 0) return Refusal::PixelsMissing;
+        if (out.bitCount < 8 && available / out.stride < out.height) return Reason::PixelsCut;
+        if (out.bitCount == 8 && available == 0) return Reason::PixelsMissing;
     }
     layout = out;
-    return Refusal::None;
+    return Reason::None;
 }
 
 }  // namespace
@@ -198,29 +198,29 @@ const char* HeaderKindName(HeaderKind kind) {
     return "Windows";
 }
 
-Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& h) {
+Outcome ReadBmpHeaders(ByteReader& in, BmpHeaders& h) {
     h = BmpHeaders{};
     h.fileLength = in.Length();
     auto file = in.Take(kFileHeaderSize);
-    if (!file) return Refusal::HeaderCut;
+    if (!file) return Reason::HeaderCut;
     h.fileHeader = ParseFileHeader(file->first<kFileHeaderSize>());
     if (h.fileHeader.bfType == kBitmapArrayMagic) {
         // Compat: an OS/2 bitmap array loads as its first bitmap, whose file
         // header follows the array's; icons and pointers ("IC", "PT", ...)
         // there are not bitmaps. Later entries are never looked at.
         file = in.Take(kFileHeaderSize);
-        if (!file) return Refusal::HeaderCut;
+        if (!file) return Reason::HeaderCut;
         h.fileHeader = ParseFileHeader(file->first<kFileHeaderSize>());
         h.infoOffset = 2 * kFileHeaderSize;
     }
-    if (h.fileHeader.bfType != kBmpMagic) return Refusal::NotBmp;
+    if (h.fileHeader.bfType != kBmpMagic) return Reason::NotBmp;
 
     const auto sizeField = in.Take(4);
-    if (!sizeField) return Refusal::HeaderCut;
+    if (!sizeField) return Reason::HeaderCut;
     h.headerSize = LoadLe32Unchecked(sizeField->data());
     const std::size_t toRead = HeaderBytesToRead(h.headerSize);
     const auto rest = in.Take(toRead - 4);
-    if (!rest) return Refusal::HeaderCut;
+    if (!rest) return Reason::HeaderCut;
 
     std::uint8_t info[kV5HeaderSize] = {};
     StoreLe32(info, h.headerSize);
@@ -253,17 +253,17 @@ Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& h) {
         h.profileSize = LoadLe32Unchecked(info + 116);
     }
     if (h.headerSize > kV5HeaderSize) in.Seek(h.infoOffset + h.headerSize);
-    return Refusal::None;
+    return Reason::None;
 }
 
-Refusal ResolveBmpLayout(StreamReader& in, const BmpHeaders& headers, BmpLayout& layout) {
+Outcome ResolveBmpLayout(ByteReader& in, const BmpHeaders& headers, BmpLayout& layout) {
     std::uint32_t maskBytes = 0;
     const ChannelMasks masks = ReadMasks(in, headers, maskBytes);
     return ResolveLayout(headers, masks, maskBytes, layout);
 }
 
-Refusal ReadBmpLayout(StreamReader& in, BmpHeaders& headers, BmpLayout& layout) {
-    if (const Refusal r = ReadBmpHeaders(in, headers); r != Refusal::None) return r;
+Outcome ReadBmpLayout(ByteReader& in, BmpHeaders& headers, BmpLayout& layout) {
+    if (const Outcome r = ReadBmpHeaders(in, headers); r != Reason::None) return r;
     return ResolveBmpLayout(in, headers, layout);
 }
 

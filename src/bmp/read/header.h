@@ -11,7 +11,7 @@
 
 #include "bmp/read/bmp_layout.h"
 #include "bmp/read/byte_reader.h"
-#include "bmp/read/refusal.h"
+#include "shell/outcome.h"
 
 namespace tessaly {
 
@@ -86,17 +86,17 @@ struct BmpLayout {
 };
 
 // Reads the file header and info header from the start of the source.
-// Refusal::NotBmp or HeaderCut when it cannot. A header longer than 124 bytes
+// Reason::NotBmp or HeaderCut when it cannot. A header longer than 124 bytes
 // has its tail skipped.
-[[nodiscard]] Refusal ReadBmpHeaders(StreamReader& in, BmpHeaders& headers);
+[[nodiscard]] Outcome ReadBmpHeaders(ByteReader& in, BmpHeaders& headers);
 
 // After ReadBmpHeaders: reads any masks that follow the info header and works
 // out the layout. `layout` is filled only when the pixels can be decoded
-// (Refusal::None). The reader is left after the masks.
-[[nodiscard]] Refusal ResolveBmpLayout(StreamReader& in, const BmpHeaders& headers, BmpLayout& layout);
+// (Reason::None). The reader is left after the masks.
+[[nodiscard]] Outcome ResolveBmpLayout(ByteReader& in, const BmpHeaders& headers, BmpLayout& layout);
 
 // Both steps: the whole header area in one pass.
-[[nodiscard]] Refusal ReadBmpLayout(StreamReader& in, BmpHeaders& headers, BmpLayout& layout);
+[[nodiscard]] Outcome ReadBmpLayout(ByteReader& in, BmpHeaders& headers, BmpLayout& layout);
 
 // Whether masks can be decoded: each nonzero mask contiguous, inside the
 // pixel's bits, no two overlapping, and at least one colour.

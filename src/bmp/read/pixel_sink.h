@@ -7,8 +7,11 @@
 //   Commit(y, x, n)        the first n pixels of that piece are written;
 //   Fill(y, x, n, px)      pixels x .. x + n - 1 of row y are px (within the row);
 //   FillRows(top, n, px)   rows top .. top + n - 1 are all px (the next n to arrive).
-// ImageRows writes straight into an image; RowResampler (resample.h) scales
-// the rows as they come; GrayRows keeps one byte per pixel.
+// A decoder is a template over its row target and knows none of them: the
+// loader's ImageRows (image_view.h) writes straight into an image, its
+// RowResampler (resample.h) scales the rows as they come and ConvertedRows
+// (colour_transform.h) converts them first; the gray loader's GrayRows keeps
+// one byte per pixel.
 //
 // PixelSink writes a stored-order stream of pixels through a row target:
 // element p is stored row p / width, which lands top row first whichever
@@ -20,59 +23,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
-
-#include "bmp/read/image_view.h"
-#include "bmp/read/resample.h"
 
 namespace tessaly {
-
-class ImageRows {
-public:
-    explicit ImageRows(ImageView image) : image_(image) {}
-    [[nodiscard]] std::size_t Width() const { return image_.width; }
-    [[nodiscard]] std::size_t Height() const { return image_.height; }
-    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) { return image_.Row(y).subspan(x); }
-    void Commit(std::size_t /*y*/, std::size_t /*x*/, std::size_t /*n*/) {}
-    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
-        std::fill_n(image_.Row(y).data() + x, n, px);
-    }
-    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
-        std::fill_n(image_.Row(top).data(), count * image_.width, px);
-    }
-
-private:
-    ImageView image_;
-};
-
-// Keeps the blue byte of each decoded pixel, one byte per pixel in rows of
-// `stride` bytes: for a gray file, each pixel's gray level.
-class GrayRows {
-public:
-    GrayRows(std::size_t width, std::size_t height, std::span<std::uint8_t> out, std::size_t stride)
-        : width_(width), height_(height), stride_(stride), out_(out), piece_(std::min<std::size_t>(width, kPiece)) {}
-    [[nodiscard]] std::size_t Width() const { return width_; }
-    [[nodiscard]] std::size_t Height() const { return height_; }
-    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t /*y*/, std::size_t x) {
-        return std::span<std::uint32_t>(piece_).first(std::min(piece_.size(), width_ - x));
-    }
-    void Commit(std::size_t y, std::size_t x, std::size_t n) {
-        std::uint8_t* dst = &out_[y * stride_ + x];
-        for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<std::uint8_t>(piece_[i]);
-    }
-    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
-        std::fill_n(&out_[y * stride_ + x], n, static_cast<std::uint8_t>(px));
-    }
-    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
-        for (std::size_t y = top; y < top + count; ++y) Fill(y, 0, width_, px);
-    }
-
-private:
-    static constexpr std::size_t kPiece = 4096;  // a multiple of 8 pixels
-    std::size_t width_, height_, stride_;
-    std::span<std::uint8_t> out_;
-    std::vector<std::uint32_t> piece_;
-};
 
 template <class Rows>
 class PixelSink {

@@ -3,17 +3,15 @@
 
 #include "bmp/read/header.h"
 #include "shell/bmp_codec.h"
-#include "shell/file.h"
 
 namespace tessaly {
 
-int BmpCodec::ProbeBmpFile(const char* path, ImageInfo& info) const {
-    File file;
-    if (!file.Open(path, kOpenRead)) return 0;
+Outcome BmpCodec::ProbeFrom(const ByteSource& source, ImageInfo& info) {
     std::array<std::uint8_t, 256> headerBuffer;  // holds the largest header read at once
-    StreamReader in(file, headerBuffer);
+    ByteReader in(source, headerBuffer);
     BmpHeaders headers;
-    if (ReadBmpHeaders(in, headers) != Refusal::None) return 0;
+    if (const Outcome read = ReadBmpHeaders(in, headers); !read.Ok())
+        return in.Failed() ? Outcome{Reason::ReadFailed, in.Error()} : read;
     const BITMAPINFOHEADER& h = headers.infoHeader;
     info.x = 0;
     info.y = 0;
@@ -21,7 +19,7 @@ int BmpCodec::ProbeBmpFile(const char* path, ImageInfo& info) const {
     info.height = h.biHeight;
     info.bitCount = static_cast<std::uint8_t>(h.biBitCount);  // only the low byte is reported
     info.compression = h.biCompression;
-    return 1;
+    return {};
 }
 
 }  // namespace tessaly

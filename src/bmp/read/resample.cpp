@@ -74,6 +74,8 @@ std::array<std::int64_t, 4> Channels(std::uint32_t px) {
 
 // ---- Pull kernels, scalar reference ----
 
+}  // namespace
+
 void HorizontalScalar(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out) {
     const std::size_t taps = xs.taps;
     const unsigned shift = xs.bits - kMidBits;
@@ -87,8 +89,6 @@ void HorizontalScalar(std::span<const std::uint32_t> src, const PullTable& xs, s
             out[4 * x + c] = static_cast<std::int16_t>(std::clamp<std::int64_t>(RoundedShift(acc[c], shift), -32768, 32767));
     }
 }
-
-}  // namespace
 
 void VerticalScalarLanes(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t begin,
                          std::size_t lanes, std::uint8_t* out) {
@@ -247,15 +247,11 @@ PullTable BuildPullTable(const AxisMap& map, SampleKind input, std::pmr::memory_
     return t;
 }
 
-void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, Simd k) {
+const KernelFamily<HorizontalFn> kHorizontalPass = KernelFamily<HorizontalFn>(HorizontalScalar)
 #if defined(TESSALY_RESAMPLE_X86)
-    // The vector kernels take taps four at a time; tables of 1 to 3 taps (sources that narrow) go scalar.
-    if (!xs.chunks.empty() && k >= Simd::Avx2) return HorizontalAvx2(src, xs, out);
-    if (!xs.chunks.empty() && k >= Simd::Sse2) return HorizontalSse2(src, xs, out);
+    .With(Simd::Sse2, HorizontalSse2).With(Simd::Avx2, HorizontalAvx2)
 #endif
-    (void)k;
-    HorizontalScalar(src, xs, out);
-}
+    ;
 
 void HorizontalPassMid(const std::int16_t* src, const PullTable& xs, std::uint32_t* out) {
     const std::size_t taps = xs.taps;
@@ -273,15 +269,16 @@ void HorizontalPassMid(const std::int16_t* src, const PullTable& xs, std::uint32
     }
 }
 
-void VerticalPass(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
-                  std::uint8_t* out, Simd k) {
-#if defined(TESSALY_RESAMPLE_X86)
-    if (k >= Simd::Avx2) return VerticalAvx2(rows, w, taps, lanes, out);
-    if (k >= Simd::Sse2) return VerticalSse2(rows, w, taps, lanes, out);
-#endif
-    (void)k;
+void VerticalScalar(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
+                    std::uint8_t* out) {
     VerticalScalarLanes(rows, w, taps, 0, lanes, out);
 }
+
+const KernelFamily<VerticalFn> kVerticalPass = KernelFamily<VerticalFn>(VerticalScalar)
+#if defined(TESSALY_RESAMPLE_X86)
+    .With(Simd::Sse2, VerticalSse2).With(Simd::Avx2, VerticalAvx2)
+#endif
+    ;
 
 void VerticalPassMid(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
                      std::int16_t* out) {
@@ -335,7 +332,8 @@ std::optional<std::uint64_t> RowResampler::WorkingBytes(std::size_t srcWidth, st
 
 RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd,
                            std::pmr::memory_resource* memory)
-    : dst_(dst), srcWidth_(srcWidth), srcHeight_(srcHeight), bottomUp_(bottomUp), kernel_(simd),
+    : dst_(dst), srcWidth_(srcWidth), srcHeight_(srcHeight), bottomUp_(bottomUp),
+      vertical_(kVerticalPass.At(simd)),
       xMap_(srcWidth, dst.width), yMap_(srcHeight, dst.height), row_(memory), xs_(memory),
       xAcc_(memory), xNorm_(memory), mids_(memory), vOut_(memory), ring_(memory), window_(memory), slotAcc_(memory) {
     TESSALY_ASSERT(srcWidth > 0 && srcHeight > 0 && dst.width > 0 && dst.height > 0);
@@ -356,6 +354,8 @@ RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageVie
         }
     } else {
         xs_ = BuildPullTable(xMap_, rowsFirst_ ? SampleKind::Mid : SampleKind::Byte, memory);
+        // The vector kernels take taps four at a time; tables of 1 to 3 taps (sources that narrow) go plain.
+        horizontal_ = xs_.chunks.empty() ? kHorizontalPass.Plain() : kHorizontalPass.At(simd);
     }
     if (yPush_) {
         slotAcc_.assign(kSlots * vLanes_, 0);
@@ -474,7 +474,7 @@ void RowResampler::RowDone(std::size_t y) {
             }
         }
     } else {
-        HorizontalPass(row_, xs_, out, kernel_);
+        horizontal_(row_, xs_, out);
     }
     VerticalAdd(y, 1, out, nullptr);
 }
@@ -588,7 +588,7 @@ void RowResampler::PullEmitReady(std::size_t arrived) {
             VerticalPassMid(window_.data(), w, vTaps_, vLanes_, vOut_.data());
             Emit(i, vOut_.data());
         } else {
-            VerticalPass(window_.data(), w, vTaps_, vLanes_, HostRowBytes(i), kernel_);
+            vertical_(window_.data(), w, vTaps_, vLanes_, HostRowBytes(i));
         }
         ++emitted_;
     }

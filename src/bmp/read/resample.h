@@ -104,16 +104,22 @@ std::size_t PairChunk(std::size_t pair, std::size_t taps);
 PullTable BuildPullTable(const AxisMap& map, SampleKind input,
                          std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
-// The pull kernels, with SSE2 or AVX2 up to the level given (cpu.h); each
-// computes its plain twin's integers exactly.
+// The pull kernels: plain twins with SSE2 and AVX2 variants (cpu.h), each
+// computing its plain twin's integers exactly.
 
-// One row of pixels to mids: xs.first.size() outputs of 4 values.
-void HorizontalPass(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out, Simd k);
+// One row of pixels to mids: xs.first.size() outputs of 4 values. The vector
+// variants need a table of a multiple of 4 taps (xs.chunks not empty).
+using HorizontalFn = void (*)(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out);
+void HorizontalScalar(std::span<const std::uint32_t> src, const PullTable& xs, std::int16_t* out);
+extern const KernelFamily<HorizontalFn> kHorizontalPass;
 // One row of mids (4 per sample) to pixels (the second pass when rows are resampled first).
 void HorizontalPassMid(const std::int16_t* src, const PullTable& xs, std::uint32_t* out);
 // `lanes` output bytes from w.taps rows of mids.
-void VerticalPass(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
-                  std::uint8_t* out, Simd k);
+using VerticalFn = void (*)(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps,
+                            std::size_t lanes, std::uint8_t* out);
+void VerticalScalar(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
+                    std::uint8_t* out);
+extern const KernelFamily<VerticalFn> kVerticalPass;
 // The same to mids (when rows are resampled first).
 void VerticalPassMid(const std::int16_t* const* rows, const OutputWeights& w, std::size_t taps, std::size_t lanes,
                      std::int16_t* out);
@@ -126,8 +132,9 @@ void VerticalPassMid(const std::int16_t* const* rows, const OutputWeights& w, st
 class RowResampler {
 public:
     // Both sizes at least 1 each way. `bottomUp`: rows arrive bottom row first.
-    // Working memory comes from `memory` (a host's codec passes memory it keeps
-    // between loads, so a load does not touch fresh pages).
+    // The kernels are the variants of `simd` (the best the CPU runs by
+    // default). Working memory comes from `memory` (a host's codec passes
+    // memory it keeps between loads, so a load does not touch fresh pages).
     RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd = BestSimd(),
                  std::pmr::memory_resource* memory = std::pmr::get_default_resource());
     RowResampler(const RowResampler&) = delete;
@@ -171,7 +178,8 @@ private:
     std::size_t srcWidth_, srcHeight_;
     bool bottomUp_;
     bool rowsFirst_;  // the vertical pass runs first, at the source width
-    Simd kernel_;
+    HorizontalFn horizontal_ = HorizontalScalar;
+    VerticalFn vertical_;
     AxisMap xMap_, yMap_;
     bool xPush_, yPush_;
     std::size_t vLanes_;  // 4 x the width at which the vertical pass runs

@@ -34,19 +34,19 @@ struct SaveFormatRow {
 };
 const SaveFormatRow& FormatRow(SaveFormat format);
 
-// The form a request asks for: the gray form for a gray save, else by bit
-// count (32, 24, 8), with BI_RLE8 for an 8-bit request of compression 1 (other
-// compression values write uncompressed rows). nullopt for any other bit count.
-std::optional<SaveFormat> ChooseSaveFormat(bool gray, std::uint8_t bitCount, std::uint32_t compression);
+// The form a save of 32-bit pixels asks for, by bit count (32, 24, 8), with
+// BI_RLE8 for an 8-bit request of compression 1 (other compression values
+// write uncompressed rows). nullopt for any other bit count.
+std::optional<SaveFormat> ChooseSaveFormat(std::uint8_t bitCount, std::uint32_t compression);
 
 // Every size of one save, known before the file system is touched.
 struct SavePlan {
-    SaveFormat format;
-    std::int32_t width, height;  // both positive
-    std::size_t pixels;          // width x height: host pixels read
-    std::size_t stride;          // bytes of one stored row, padded to 4 (uncompressed forms)
-    std::uint32_t pixelOffset;   // bfOffBits
-    std::uint64_t fileSize;      // the whole file, exactly
+    SaveFormat format = SaveFormat::Bgra32;
+    std::int32_t width = 0, height = 0;  // both positive
+    std::size_t pixels = 0;              // width x height: host pixels read
+    std::size_t stride = 0;              // bytes of one stored row, padded to 4 (uncompressed forms)
+    std::uint32_t pixelOffset = 0;       // bfOffBits
+    std::uint64_t fileSize = 0;          // the whole file, exactly
 };
 
 // The plan of a save of `format` at width x height. `encodedBytes` is the
@@ -61,12 +61,19 @@ std::optional<SavePlan> PlanSave(SaveFormat format, std::int32_t width, std::int
 std::array<std::uint8_t, kHeadersSize> PackHeaders(const SavePlan& plan);
 
 // One 24-bit row (B, G, R per pixel) from 32-bit pixels; dst holds 3 * src.size() bytes.
-// With SSSE3 or AVX2 up to `simd` (cpu.h); Simd::Scalar gives the plain twin.
-void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd);
+// The plain twin, with SSSE3 and AVX2 variants (cpu.h).
+using PackRowFn = void (*)(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
 void PackRowBgr24Scalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
+extern const KernelFamily<PackRowFn> kPackRowBgr24;
 
 // The gray ramp: entry i is B = G = R = i, reserved 0.
 std::array<std::uint8_t, kPaletteBytes> GrayRampPalette();
+
+// The class of each pixel (PaletteIndexer::ClassOf); dst holds src.size()
+// bytes. The plain twin, with SSE2 and AVX2 variants (cpu.h).
+using ClassifyRowFn = void (*)(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
+void ClassifyRowScalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
+extern const KernelFamily<ClassifyRowFn> kClassifyRow;
 
 // Groups colours by the top two bits of each of a pixel's four bytes. Entry 0
 // is 00 00 00 00 and stands for the class of pixels whose bytes are all below
@@ -75,16 +82,18 @@ std::array<std::uint8_t, kPaletteBytes> GrayRampPalette();
 // table can never overflow.
 class PaletteIndexer {
 public:
+    // Classifies with the variant of `level` (the best the CPU runs by default).
+    explicit PaletteIndexer(Simd level = BestSimd()) : classify_(kClassifyRow.At(level)) {}
     // Visits the pixels row by row, top row first, to fill the palette.
-    void Learn(std::span<const std::uint32_t> pixels, Simd simd = Simd::Scalar);
+    void Learn(std::span<const std::uint32_t> pixels);
     // The same over width x height pixels, answering the length of the BI_RLE8
     // stream they will make (EncodeIndexedRle8's bytes), so a save knows its
     // file's size before it has one.
     [[nodiscard]] std::uint64_t LearnMeasuringRle8(std::span<const std::uint32_t> pixels, std::size_t width,
-                                                   std::size_t height, Simd simd);
+                                                   std::size_t height);
     [[nodiscard]] std::uint8_t IndexOf(std::uint32_t pixel) const { return indexOfClass_[ClassOf(pixel)]; }
     // Indices of one row of pixels; dst holds src.size() bytes.
-    void IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd = Simd::Scalar) const;
+    void IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) const;
     [[nodiscard]] const std::array<std::uint8_t, kPaletteBytes>& Palette() const { return palette_; }
     [[nodiscard]] unsigned Count() const { return count_; }
 
@@ -98,16 +107,12 @@ private:
     // Takes the classes of `row` (classes[x] of row[x]) into the palette.
     void LearnClasses(std::span<const std::uint32_t> row, std::span<const std::uint8_t> classes);
 
+    ClassifyRowFn classify_;
     std::array<std::uint8_t, kPaletteBytes> palette_{};
     std::array<std::uint8_t, 256> indexOfClass_{};  // class 0 is index 0
     std::array<bool, 256> known_{true};             // class 0 needs no entry
     unsigned count_ = 0;
 };
-
-// The class of each pixel (PaletteIndexer::ClassOf), with SSE2 or AVX2 up to
-// `simd`; Simd::Scalar gives the plain twin. dst holds src.size() bytes.
-void ClassifyRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd);
-void ClassifyRowScalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
 
 // Writes one line of palette indices as BI_RLE8 items at `out`: encoded runs
 // of up to 254, absolute runs of 3 to 254 (padded to an even length), runs of
@@ -125,10 +130,10 @@ void EncodeRle8Line(std::span<const std::uint8_t> line, std::vector<std::uint8_t
 // never held whole. Stops, answering false, when put answers false.
 template <class Put>
 bool EncodeIndexedRle8(std::span<const std::uint32_t> pixels, std::size_t width, std::size_t height,
-                       const PaletteIndexer& indexer, Put put, Simd simd = Simd::Scalar) {
+                       const PaletteIndexer& indexer, Put put) {
     std::vector<std::uint8_t> line(width), items(MaxRle8LineBytes(width));
     for (std::size_t r = height; r-- > 0;) {
-        indexer.IndexRow(pixels.subspan(r * width, width), line, simd);
+        indexer.IndexRow(pixels.subspan(r * width, width), line);
         if (!put(std::span<const std::uint8_t>(items.data(), EncodeRle8Line(line, items.data())))) return false;
     }
     return true;

@@ -40,14 +40,11 @@ void PackRowBgr24Scalar(std::span<const std::uint32_t> src, std::span<std::uint8
     }
 }
 
-void PackRowBgr24(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd) {
+const KernelFamily<PackRowFn> kPackRowBgr24 = KernelFamily<PackRowFn>(PackRowBgr24Scalar)
 #if defined(TESSALY_X86_DISPATCH)
-    if (simd >= Simd::Avx2) return PackRowBgr24Avx2(src, dst);
-    if (simd >= Simd::Ssse3) return PackRowBgr24Ssse3(src, dst);
+    .With(Simd::Ssse3, PackRowBgr24Ssse3).With(Simd::Avx2, PackRowBgr24Avx2)
 #endif
-    (void)simd;
-    PackRowBgr24Scalar(src, dst);
-}
+    ;
 
 std::array<std::uint8_t, kPaletteBytes> GrayRampPalette() {
     std::array<std::uint8_t, kPaletteBytes> p{};

@@ -56,47 +56,44 @@ void PaletteIndexer::LearnClasses(std::span<const std::uint32_t> row, std::span<
     }
 }
 
-void PaletteIndexer::Learn(std::span<const std::uint32_t> pixels, Simd simd) {
+void PaletteIndexer::Learn(std::span<const std::uint32_t> pixels) {
     std::array<std::uint8_t, 4096> classes;
     for (std::size_t at = 0; at < pixels.size(); at += classes.size()) {
         const auto piece = pixels.subspan(at, std::min(classes.size(), pixels.size() - at));
-        ClassifyRow(piece, classes, simd);
+        classify_(piece, std::span<std::uint8_t>(classes).first(piece.size()));
         LearnClasses(piece, std::span<const std::uint8_t>(classes).first(piece.size()));
     }
 }
 
 std::uint64_t PaletteIndexer::LearnMeasuringRle8(std::span<const std::uint32_t> pixels, std::size_t width,
-                                                 std::size_t height, Simd simd) {
+                                                 std::size_t height) {
     // A line's items depend only on which neighbours share a class, so the
     // classes encode to exactly as many bytes as the indices will.
     std::vector<std::uint8_t> classes(width), items(MaxRle8LineBytes(width));
     std::uint64_t total = 0;
     for (std::size_t r = 0; r < height; ++r) {
         const auto row = pixels.subspan(r * width, width);
-        ClassifyRow(row, classes, simd);
+        classify_(row, classes);
         LearnClasses(row, classes);
         total += EncodeRle8Line(classes, items.data());
     }
     return total;
 }
 
-void PaletteIndexer::IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd) const {
-    ClassifyRow(src, dst, simd);
+void PaletteIndexer::IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) const {
+    classify_(src, dst);
     for (std::size_t x = 0; x < src.size(); ++x) dst[x] = indexOfClass_[dst[x]];
-}
-
-void ClassifyRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst, Simd simd) {
-#if defined(TESSALY_X86_DISPATCH)
-    if (simd >= Simd::Avx2) return ClassifyRowAvx2(src, dst);
-    if (simd >= Simd::Sse2) return ClassifyRowSse2(src, dst);
-#endif
-    (void)simd;
-    ClassifyRowScalar(src, dst);
 }
 
 void ClassifyRowScalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) {
     for (std::size_t x = 0; x < src.size(); ++x) dst[x] = PaletteIndexer::ClassOf(src[x]);
 }
+
+const KernelFamily<ClassifyRowFn> kClassifyRow = KernelFamily<ClassifyRowFn>(ClassifyRowScalar)
+#if defined(TESSALY_X86_DISPATCH)
+    .With(Simd::Sse2, ClassifyRowSse2).With(Simd::Avx2, ClassifyRowAvx2)
+#endif
+    ;
 
 std::size_t EncodeRle8Line(std::span<const std::uint8_t> line, std::uint8_t* out) {
     const std::uint8_t* v = line.data();

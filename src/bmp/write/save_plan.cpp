@@ -22,8 +22,7 @@ constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
 
 const SaveFormatRow& FormatRow(SaveFormat format) { return kFormats[static_cast<std::size_t>(format)]; }
 
-std::optional<SaveFormat> ChooseSaveFormat(bool gray, std::uint8_t bitCount, std::uint32_t compression) {
-    if (gray) return SaveFormat::Gray8;
+std::optional<SaveFormat> ChooseSaveFormat(std::uint8_t bitCount, std::uint32_t compression) {
     switch (bitCount) {
     case 32: return SaveFormat::Bgra32;
     case 24: return SaveFormat::Bgr24;

@@ -11,6 +11,7 @@
 #include "bmp/read/colour_transform.h"
 #include "shell/bmp_codec.h"
 #include "support/bmp_builder.h"
+#include "support/codec.h"
 #include "support/vector_check.h"
 
 #if defined(TESSALY_HAVE_LCMS)
@@ -40,10 +41,10 @@ BmpBuilder GridFile(std::uint32_t headerSize = 124) {
     return f;
 }
 
-std::vector<std::uint32_t> Load(BmpCodec& codec, const TempDir& dir, const BmpBuilder& file, std::int32_t w,
+std::vector<std::uint32_t> Load(BmpCodec& codec, const TempDir& /*dir*/, const BmpBuilder& file, std::int32_t w,
                                 std::int32_t h) {
     std::vector<std::uint32_t> out(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-    EXPECT_EQ(codec.LoadBmp(dir.Write("f.bmp", file.Build()).c_str(), out.data(), w, h), Refusal::None);
+    EXPECT_EQ(LoadBytes(codec, file.Build(), out.data(), w, h), Reason::None);
     return out;
 }
 

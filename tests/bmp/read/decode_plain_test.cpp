@@ -80,7 +80,7 @@ TEST(ExpandRow, DirectColourDepths) {
     std::uint8_t src[3 * 7];
     for (std::size_t i = 0; i < sizeof src; ++i) src[i] = static_cast<std::uint8_t>(i * 11 + 3);
     std::uint32_t dst[7];
-    ExpandBgr24(src, dst, Simd::Scalar);  // 7 pixels: one group of four and a tail of three
+    kExpandBgr24.Plain()(std::span<const std::uint8_t>(src), std::span<std::uint32_t>(dst));  // 7 pixels: one group of four and a tail of three
     for (std::size_t x = 0; x < 7; ++x) {
         const std::uint32_t want = 0xFF000000u | std::uint32_t{src[3 * x + 2]} << 16 |
                                    std::uint32_t{src[3 * x + 1]} << 8 | src[3 * x];
@@ -98,7 +98,7 @@ TEST(ExpandRow, VectorBgr24MatchesTheScalarTwin) {
         std::vector<std::uint8_t> src(3 * n);
         for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i * 131 + 7);
         std::vector<std::uint32_t> out(n, 0);
-        ExpandBgr24(src, out, level);
+        kExpandBgr24.At(level)(src, out);
         return out;
     });
 }

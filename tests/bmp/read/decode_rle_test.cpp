@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bmp/read/decode_rle.h"
+#include "bmp/read/image_view.h"
 
 namespace tessaly {
 namespace {
@@ -25,15 +26,21 @@ struct RleCase {
     std::vector<int> head;  // expected entries of the first elements (stored order); the rest are fill
 };
 
-// Decodes top-down, so element p of the stream is element p of the image.
-std::vector<std::uint32_t> Decode(const RleCase& c) {
-    std::vector<std::uint32_t> out(c.width * c.height, 0xDEADBEEF);
-    ImageRows rows(ImageView{out.data(), c.width, c.height});
-    PixelSink<ImageRows> sink(rows, false);
-    ByteReader in(c.stream);
-    DecodeRle(c.kind, in, Table(), c.width, sink);
+// `stream` decoded into a w x h image (stored rows bottom up or not) through a
+// read buffer of `buffer` bytes; elements start as 0xDEADBEEF.
+std::vector<std::uint32_t> DecodeStream(DecodeKind kind, const std::vector<std::uint8_t>& stream, std::size_t w,
+                                        std::size_t h, bool bottomUp, std::size_t buffer = 65536) {
+    std::vector<std::uint8_t> scratch(buffer);
+    ByteReader in(MemorySource(stream), scratch);
+    std::vector<std::uint32_t> out(w * h, 0xDEADBEEF);
+    ImageRows rows(ImageView{out.data(), w, h});
+    PixelSink<ImageRows> sink(rows, bottomUp);
+    DecodeRle(kind, in, Table(), w, sink);
     return out;
 }
+
+// Decodes top-down, so element p of the stream is element p of the image.
+std::vector<std::uint32_t> Decode(const RleCase& c) { return DecodeStream(c.kind, c.stream, c.width, c.height, false); }
 
 TEST(DecodeRle, StreamsToElements) {
     const RleCase cases[] = {
@@ -83,11 +90,7 @@ TEST(DecodeRle, StreamsToElements) {
 TEST(DecodeRle, Rle24RunsAndAbsoluteRuns) {
     // A run of 2 of (B,G,R) = (10,20,30); an absolute run of 3 triples and its pad byte; end of bitmap.
     const std::vector<std::uint8_t> stream = {0x02, 0x10, 0x20, 0x30, 0x00, 0x03, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00, 0x00, 0x01};
-    std::vector<std::uint32_t> out(6, 0);
-    ImageRows rows(ImageView{out.data(), 6, 1});
-    PixelSink<ImageRows> sink(rows, false);
-    ByteReader in(stream);
-    DecodeRle(DecodeKind::Rle24, in, Table(), 6, sink);
+    const std::vector<std::uint32_t> out = DecodeStream(DecodeKind::Rle24, stream, 6, 1, false);
     const std::vector<std::uint32_t> want = {0xFF302010u, 0xFF302010u, 0xFF030201u, 0xFF060504u, 0xFF090807u, Table()[0]};
     EXPECT_EQ(out, want);
 }
@@ -95,11 +98,7 @@ TEST(DecodeRle, Rle24RunsAndAbsoluteRuns) {
 TEST(DecodeRle, BottomUpStreamsLandTopRowFirst) {
     // Two rows of width 2: the stream's first row is the image's bottom row.
     const std::vector<std::uint8_t> stream = {0x02, 0x01, 0x00, 0x00, 0x02, 0x02, 0x00, 0x01};
-    std::vector<std::uint32_t> out(4, 0);
-    ImageRows rows(ImageView{out.data(), 2, 2});
-    PixelSink<ImageRows> sink(rows, true);
-    ByteReader in(stream);
-    DecodeRle(DecodeKind::Rle8, in, Table(), 2, sink);
+    const std::vector<std::uint32_t> out = DecodeStream(DecodeKind::Rle8, stream, 2, 2, true);
     const PixelTable t = Table();
     EXPECT_EQ(out, (std::vector<std::uint32_t>{t[2], t[2], t[1], t[1]}));
 }
@@ -131,15 +130,8 @@ TEST(DecodeRle, CommandsReadFromTheWindowDecodeAsThroughTake) {
                 }
             }
             std::vector<std::vector<std::uint32_t>> images;
-            for (const std::size_t buffer : {std::size_t{65536}, std::size_t{small}}) {
-                std::vector<std::uint8_t> scratch(buffer);
-                StreamReader in(stream, scratch);
-                std::vector<std::uint32_t> out(w * h, 0xDEADBEEF);
-                ImageRows rows(ImageView{out.data(), w, h});
-                PixelSink<ImageRows> sink(rows, true);
-                DecodeRle(kind, in, Table(), w, sink);
-                images.push_back(out);
-            }
+            for (const std::size_t buffer : {std::size_t{65536}, std::size_t{small}})
+                images.push_back(DecodeStream(kind, stream, w, h, true, buffer));
             EXPECT_EQ(images[0], images[1]);
         }
     }

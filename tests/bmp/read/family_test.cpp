@@ -6,6 +6,7 @@
 
 #include "shell/bmp_codec.h"
 #include "support/bmp_builder.h"
+#include "support/codec.h"
 
 namespace tessaly::test {
 namespace {
@@ -14,7 +15,7 @@ struct FamilyCase {
     const char* name;
     BmpBuilder file;
     std::vector<std::uint32_t> want;  // empty: refused, by `reason`
-    Refusal reason = Refusal::None;
+    Outcome reason = Reason::None;
 };
 
 BmpBuilder Make(std::uint32_t headerSize, std::uint16_t bits, std::uint32_t compression, std::int32_t w,
@@ -66,17 +67,17 @@ TEST(Family, HeadersMasksAndAlpha) {
          {0xFFA0B0C0u, 0xFF000000u}},
         {"2-bit palette", Make(40, 2, 0, 3, 1, {0b00011011, 0, 0, 0}, {}, {0x0, 0x111111, 0x222222, 0x333333}),
          {0xFF000000u, 0xFF111111u, 0xFF222222u}},
-        {"overlapping masks refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0xF800, 0x0FE0, 0x001F}), {}, Refusal::Masks},
-        {"non-contiguous mask refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0xFF0F00, 0xF000, 0xFF}), {}, Refusal::Masks},
-        {"mask wider than the pixel refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0x1F0000, 0x07E0, 0x001F}), {}, Refusal::Masks},
-        {"all-zero masks refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0, 0, 0}), {}, Refusal::Masks},
+        {"overlapping masks refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0xF800, 0x0FE0, 0x001F}), {}, Reason::Masks},
+        {"non-contiguous mask refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0xFF0F00, 0xF000, 0xFF}), {}, Reason::Masks},
+        {"mask wider than the pixel refused", Make(40, 16, 3, 1, 1, {0, 0, 0, 0}, {0x1F0000, 0x07E0, 0x001F}), {}, Reason::Masks},
+        {"all-zero masks refused", Make(40, 32, 3, 1, 1, {0, 0, 0, 0}, {0, 0, 0}), {}, Reason::Masks},
         // 64 bits: B, G, R, A as s2.13 (8192 is 1.0), colours linear light: 1768 is sRGB level 128 (a
         // linear reading would give 55); below 0 and above 1.0 clamp; alpha is linear.
         {"64-bit linear channels to sRGB", Make(40, 64, 0, 2, 1, {0x00, 0x20, 0x00, 0xE0, 0x10, 0x27, 0x00, 0x00,
                                                                   0x00, 0x00, 0xE8, 0x06, 0x00, 0x00, 0x10, 0x10}),
          {0x00FF00FFu, 0x80008000u}},
-        {"embedded JPEG refused", Make(124, 0, 4, 1, 1, Bytes(16, 0)), {}, Refusal::Jpeg},
-        {"embedded PNG refused", Make(124, 0, 5, 1, 1, Bytes(16, 0)), {}, Refusal::Png},
+        {"embedded JPEG refused", Make(124, 0, 4, 1, 1, Bytes(16, 0)), {}, Reason::Jpeg},
+        {"embedded PNG refused", Make(124, 0, 5, 1, 1, Bytes(16, 0)), {}, Reason::Png},
         // Huffman 1-D, 8 x 2, bottom row first: EOL, white 3, black 5, EOL, white 0, black 2, white 6, EOL.
         // White runs are palette entry 0. The same stream with each byte's bits in the other order.
         {"OS/2 Huffman 1-D, high bit first", Make(64, 1, 3, 8, 2, {0x00, 0x18, 0x30, 0x01, 0x35, 0xF8, 0x00, 0x40}, {}, {0x112233, 0xAABBCC}),
@@ -89,21 +90,19 @@ TEST(Family, HeadersMasksAndAlpha) {
         // 4 x 2: EOL, white 0, black 10; the stream ends there.
         {"OS/2 Huffman 1-D, long run, cut stream", Make(64, 1, 3, 4, 2, {0x00, 0x13, 0x50, 0x80}, {}, {0x112233, 0xAABBCC}),
          {0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu}},
-        {"OS/2 Huffman 1-D at 4 bits refused", Make(64, 4, 3, 2, 1, Bytes(4, 0), {}, {0, 0xFFFFFF}), {}, Refusal::CompressionDepth},
+        {"OS/2 Huffman 1-D at 4 bits refused", Make(64, 4, 3, 2, 1, Bytes(4, 0), {}, {0, 0xFFFFFF}), {}, Reason::CompressionDepth},
         // BI_BITFIELDS has masks after a 40-byte header at 16 and 32 bits only; elsewhere it reads as BI_RGB.
         {"24 bits marked BI_BITFIELDS", Make(40, 24, 3, 1, 1, {0x10, 0x20, 0x30, 0x00}), {0xFF302010u}},
         {"8 bits marked BI_BITFIELDS", Make(40, 8, 3, 2, 1, {1, 0, 0, 0}, {}, Ramp256()), {0xFF010101u, 0xFF000000u}},
-        {"8 bits marked BI_ALPHABITFIELDS refused", Make(40, 8, 6, 1, 1, {0, 0, 0, 0}, {}, {0}), {}, Refusal::CompressionDepth},
+        {"8 bits marked BI_ALPHABITFIELDS refused", Make(40, 8, 6, 1, 1, {0, 0, 0, 0}, {}, {0}), {}, Reason::CompressionDepth},
     };
-    TempDir dir;
     auto codec = std::make_unique<BmpCodec>();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir.Write("f.bmp", c.file.Build());
         const std::size_t n = static_cast<std::size_t>(c.file.width) * static_cast<std::size_t>(std::abs(c.file.height));
         std::vector<std::uint32_t> out(n, 0x5A5A5A5A);
-        const Refusal got = codec->LoadBmp(path.c_str(), out.data(), c.file.width, std::abs(c.file.height));
-        EXPECT_EQ(got, c.reason) << RefusalText(got);
+        const Outcome got = LoadBytes(*codec, c.file.Build(), out.data(), c.file.width, std::abs(c.file.height));
+        EXPECT_EQ(got, c.reason) << ReasonText(got);
         if (c.want.empty()) {
             EXPECT_EQ(out, std::vector<std::uint32_t>(n, 0x5A5A5A5A));
         } else {
@@ -114,7 +113,6 @@ TEST(Family, HeadersMasksAndAlpha) {
 
 TEST(Family, TopDownFilesLoadLikeTheirBottomUpTwins) {
     // 3 x 3 at 8, 16, 24 and 32 bits: the top-down file stores the rows in reverse.
-    TempDir dir;
     auto codec = std::make_unique<BmpCodec>();
     for (const std::uint16_t bits : {1, 4, 8, 16, 24, 32}) {
         SCOPED_TRACE(bits);
@@ -130,8 +128,8 @@ TEST(Family, TopDownFilesLoadLikeTheirBottomUpTwins) {
         const BmpBuilder up = Make(40, bits, 0, 3, 3, PadRows(rows), {}, palette);
         const BmpBuilder down = Make(40, bits, 0, 3, -3, PadRows({rows[2], rows[1], rows[0]}), {}, palette);
         std::vector<std::uint32_t> a(9), b(9);
-        ASSERT_EQ(codec->LoadBmpFile(dir.Write("up.bmp", up.Build()).c_str(), a.data(), 3, 3), 1);
-        ASSERT_EQ(codec->LoadBmpFile(dir.Write("down.bmp", down.Build()).c_str(), b.data(), 3, 3), 1);
+        ASSERT_TRUE(LoadBytes(*codec, up.Build(), a.data(), 3, 3).Ok());
+        ASSERT_TRUE(LoadBytes(*codec, down.Build(), b.data(), 3, 3).Ok());
         EXPECT_EQ(a, b);
     }
 }

@@ -8,7 +8,9 @@
 #include "bmp/read/bmp_reader.h"
 #include "shell/bmp_codec.h"
 #include "support/bmp_builder.h"
+#include "support/codec.h"
 #include "support/counting_allocator.h"
+#include "support/failing_io.h"
 
 namespace tessaly::test {
 namespace {
@@ -19,12 +21,10 @@ class LoadTest : public ::testing::Test {
 protected:
     // Loads `file` at w x h into a poisoned buffer; the result and the buffer.
     std::pair<int, std::vector<std::uint32_t>> Load(const Bytes& file, std::int32_t w, std::int32_t h) {
-        const std::string path = dir_.Write("f.bmp", file);
         std::vector<std::uint32_t> out(static_cast<std::size_t>(std::max(w, 1)) * static_cast<std::size_t>(std::max(h, 1)), kPoison);
-        const int ok = codec_->LoadBmpFile(path.c_str(), out.data(), w, h);
+        const int ok = Folded(LoadBytes(*codec_, file, out.data(), w, h));
         return {ok, out};
     }
-    TempDir dir_;
     std::unique_ptr<BmpCodec> codec_ = std::make_unique<BmpCodec>();
 };
 
@@ -112,7 +112,8 @@ TEST_F(LoadTest, RefusalsLeaveTheHostBufferUntouched) {
         for (const std::uint32_t p : px) ASSERT_EQ(p, kPoison);
     }
     std::uint32_t px = kPoison;
-    EXPECT_EQ(codec_->LoadBmpFile(dir_.Path("missing.bmp").c_str(), &px, 1, 1), 0);
+    TempDir dir;
+    EXPECT_EQ(codec_->LoadBmpFile(dir.Path("missing.bmp").c_str(), &px, 1, 1), 0);
     EXPECT_EQ(px, kPoison);
 }
 
@@ -303,10 +304,13 @@ TEST_F(LoadTest, AnIoErrorInThePixelsEndsTheLoadWithTheRowsReadSoFar) {
     // four) arrive, then the error ends the load.
     const Bytes file = Rgb24File(8, 8);
     std::uint8_t scratch[64];
-    BmpReader reader(file, scratch, 170);
-    ASSERT_EQ(reader.Reason(), Refusal::None);
+    const FailingSource failing(file, 170);
+    BmpReader reader(failing.Source(), scratch);
+    ASSERT_TRUE(reader.Verdict().Ok());
     std::vector<std::uint32_t> out(64, kPoison);
-    EXPECT_THROW((void)codec_->LoadFrom(reader, out.data(), 8, 8), FileError);
+    const Outcome loaded = codec_->LoadFrom(reader, ImageView{out.data(), 8, 8});
+    EXPECT_EQ(loaded, Reason::ReadFailed);
+    EXPECT_EQ(loaded.systemError, EIO);
     for (std::size_t y = 0; y < 8; ++y)
         for (std::size_t x = 0; x < 8; ++x) EXPECT_EQ(out[y * 8 + x] == kPoison, y < 4) << x << "," << y;
 }
@@ -347,18 +351,18 @@ TEST_F(LoadTest, ExtremeScaledGeometriesStayWithinTheirMemory) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir_.Write("f.bmp", c.file);
         std::vector<std::uint32_t> out(static_cast<std::size_t>(c.w) * static_cast<std::size_t>(c.h), kPoison);
         AllocationWatch watch;
-        EXPECT_EQ(codec_->LoadBmpFile(path.c_str(), out.data(), c.w, c.h), c.loads ? 1 : 0);
+        EXPECT_EQ(LoadBytes(*codec_, c.file, out.data(), c.w, c.h).Ok(), c.loads);
         EXPECT_LT(watch.Peak(), (128u << 10) + 256u * static_cast<std::size_t>(c.w));
         EXPECT_EQ(std::count(out.begin(), out.end(), c.pixel), static_cast<std::ptrdiff_t>(out.size()));
     }
 }
 
 TEST_F(LoadTest, LoadsAtTheFileSizeAllocateNothingProportionalToTheImage) {
-    const Bytes file = Rgb24File(1000, 300);
-    const std::string path = dir_.Write("big.bmp", file);
+    // Through a file, as the host's command runs it.
+    TempDir dir;
+    const std::string path = dir.Write("big.bmp", Rgb24File(1000, 300));
     std::vector<std::uint32_t> out(1000 * 300);
     AllocationWatch watch;
     ASSERT_EQ(codec_->LoadBmpFile(path.c_str(), out.data(), 1000, 300), 1);

@@ -180,7 +180,7 @@ TEST(Resample, VectorKernelsMatchTheScalarTwins) {
         std::vector<std::uint32_t> row(sw);
         for (auto& p : row) p = static_cast<std::uint32_t>(rng());
         std::vector<std::int16_t> mids(4 * dw);
-        HorizontalPass(row, xs, mids.data(), level);
+        (xs.chunks.empty() ? kHorizontalPass.Plain() : kHorizontalPass.At(level))(row, xs, mids.data());
         // The same axis as a vertical one, over rows of mids with a tail after the 32- and 8-lane steps.
         const std::size_t taps = PullTaps(map), lanes = 4 * dw + 11;
         std::vector<std::vector<std::int16_t>> in(taps, std::vector<std::int16_t>(lanes));
@@ -192,7 +192,7 @@ TEST(Resample, VectorKernelsMatchTheScalarTwins) {
         std::vector<std::uint8_t> bytes;
         for (std::size_t y = 0; y < dw; y += 7) {
             std::vector<std::uint8_t> out(lanes);
-            VerticalPass(rows.data(), MakeOutputWeights(map, y, taps, SampleKind::Mid), taps, lanes, out.data(), level);
+            kVerticalPass.At(level)(rows.data(), MakeOutputWeights(map, y, taps, SampleKind::Mid), taps, lanes, out.data());
             bytes.insert(bytes.end(), out.begin(), out.end());
         }
         return std::make_pair(mids, bytes);

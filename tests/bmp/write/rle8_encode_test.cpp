@@ -5,6 +5,7 @@
 #include <random>
 
 #include "bmp/read/decode_rle.h"
+#include "bmp/read/image_view.h"
 #include "bmp/write/encode.h"
 #include "support/vector_check.h"
 
@@ -85,7 +86,7 @@ TEST(PaletteIndexer, VectorClassesMatchTheScalarTwin) {
         std::vector<std::uint32_t> px(n);
         for (auto& p : px) p = static_cast<std::uint32_t>(rng());
         Bytes classes(n);
-        ClassifyRow(px, classes, level);
+        kClassifyRow.At(level)(px, classes);
         return classes;
     });
 }
@@ -164,7 +165,8 @@ TEST(Rle8Encode, RandomLinesDecodeBackToTheirIndices) {
         std::vector<std::uint32_t> out(width, 0xFFFFFFFF);
         ImageRows rows(ImageView{out.data(), width, 1});
         PixelSink<ImageRows> sink(rows, false);
-        ByteReader in(stream);
+        std::vector<std::uint8_t> scratch(4096);
+        ByteReader in(MemorySource(stream), scratch);
         DecodeRle(DecodeKind::Rle8, in, identity, width, sink);
         for (std::size_t x = 0; x < width; ++x) ASSERT_EQ(out[x], line[x]) << "trial " << trial << " x " << x;
     }

@@ -16,20 +16,15 @@ bool IsGrayRamp(const Palette& palette, std::uint32_t entries) {
     return true;
 }
 
-Refusal BmpCodec::GrayCheck(const BmpReader& reader) {
-    if (reader.Reason() != Refusal::None) return reader.Reason();
+Outcome BmpCodec::GrayCheck(const BmpReader& reader) {
+    if (!reader.Verdict().Ok()) return reader.Verdict();
     // The whole 16-bit field must say 8: 0x0108 is not an 8-bit file.
-    if (reader.Headers().infoHeader.biBitCount != 8) return Refusal::NotGray;
+    if (reader.Headers().infoHeader.biBitCount != 8) return Reason::NotGray;
     // A file whose colours are converted shows levels other than its indices
     // (and may tint the ramp), so handing over the indices would show another
     // picture than a colour load: it is not gray, and loads in colour.
-    if (reader.ColourConversion()) return Refusal::NotGray;
-    return IsGrayRamp(reader.Colours(), reader.Layout().table.entries) ? Refusal::None : Refusal::NotGray;
-}
-
-int BmpCodec::IsGrayFile(const char* path) {
-    const BmpReader reader(path, scratch);
-    return GrayCheck(reader) == Refusal::None ? 1 : 0;
+    if (reader.ColourConversion()) return Reason::NotGray;
+    return IsGrayRamp(reader.Colours(), reader.Layout().table.entries) ? Outcome{} : Outcome{Reason::NotGray};
 }
 
 }  // namespace tessaly

@@ -1,0 +1,90 @@
+// The POSIX adapters of file_io.h: one system call each.
+#if !defined(_FILE_OFFSET_BITS)
+#define _FILE_OFFSET_BITS 64  // 64-bit offsets on 32-bit Linux too: a BMP file may pass 2 GiB
+#endif
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "shell/file_io.h"
+
+namespace tessaly::io {
+namespace {
+
+int Fd(Handle h) { return static_cast<int>(h); }
+
+}  // namespace
+
+Outcome OpenForReading(const char* path, Handle& handle, std::uint64_t& length) {
+    // Opened without blocking, so a FIFO or device named as an image cannot stall the host,
+    // and never taking a terminal as the host's controlling terminal.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return {Reason::CannotOpen, errno};
+    // Only regular files are images; their length is known before the first read.
+    struct stat st {};
+    const bool stated = ::fstat(fd, &st) == 0;
+    if (!stated || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+        const int why = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return {Reason::CannotOpen, why};
+    }
+    handle = fd;
+    length = static_cast<std::uint64_t>(st.st_size);
+    return {};
+}
+
+std::optional<std::size_t> ReadOnce(Handle h, std::uint64_t offset, std::uint8_t* out, std::size_t n, int& error) {
+    for (;;) {
+        const ssize_t got = ::pread(Fd(h), out, n, static_cast<off_t>(offset));
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) {
+            error = errno;
+            return std::nullopt;
+        }
+    }
+}
+
+std::optional<std::size_t> WriteOnce(Handle h, std::uint64_t offset, const std::uint8_t* in, std::size_t n,
+                                     int& error) {
+    for (;;) {
+        const ssize_t put = ::pwrite(Fd(h), in, n, static_cast<off_t>(offset));
+        if (put >= 0) return static_cast<std::size_t>(put);
+        if (errno != EINTR) {
+            error = errno;
+            return std::nullopt;
+        }
+    }
+}
+
+std::optional<std::size_t> WriteNextOnce(Handle h, const std::uint8_t* in, std::size_t n, int& error) {
+    for (;;) {
+        const ssize_t put = ::write(Fd(h), in, n);
+        if (put >= 0) return static_cast<std::size_t>(put);
+        if (errno != EINTR) {
+            error = errno;
+            return std::nullopt;
+        }
+    }
+}
+
+bool SetLength(Handle h, std::uint64_t n) { return ::ftruncate(Fd(h), static_cast<off_t>(n)) == 0; }
+
+std::optional<std::uint64_t> LengthOf(Handle h) {
+    struct stat st {};
+    if (::fstat(Fd(h), &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool Sync(Handle h) { return ::fsync(Fd(h)) == 0; }
+
+bool Close(Handle h) {
+    // POSIX leaves the descriptor closed even when close reports EINTR.
+    return h == kNoHandle || ::close(Fd(h)) == 0;
+}
+
+int LastError() { return errno; }
+
+}  // namespace tessaly::io

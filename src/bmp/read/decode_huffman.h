@@ -181,49 +181,58 @@ inline bool SkipEol(BitReader& bits) {
     }
 }
 
-// Whether the first row reads as whole codes that fill exactly `width`
-// pixels, followed by an EOL or the end of the stream.
-inline bool FirstRowDecodes(ByteReader& in, bool lowBitFirst, std::size_t width) {
+// How many rows, from the start, read as whole codes that fill exactly
+// `width` pixels each (with or without an EOL between them), up to `height`:
+// the stream's own evidence for a bit order.
+inline std::size_t ValidRows(ByteReader& in, bool lowBitFirst, std::size_t width, std::size_t height) {
     BitReader bits(in, lowBitFirst);
-    if (bits.Available() != 0 && bits.Peek(8) == 0 && !SkipEol(bits)) return false;
-    std::size_t x = 0;
+    std::size_t rows = 0, x = 0;
     unsigned colour = 0;
-    for (;;) {
+    bool runOpen = false;
+    while (rows < height) {
         const unsigned available = bits.Available();
-        if (available == 0 || bits.Peek(8) == 0) return false;  // the row ends short
+        if (available == 0) break;
+        if (bits.Peek(8) == 0) {  // an EOL: only between rows
+            if (x != 0 || !SkipEol(bits)) break;
+            continue;
+        }
         const std::uint16_t entry = (colour == 0 ? kWhiteTable : kBlackTable).entries[bits.Peek(kMaxCodeBits)];
         const unsigned length = entry >> 12, run = entry & 0x0FFFu;
-        if (length == 0 || length > available || run > width - x) return false;
+        if (length == 0 || length > available || run > width - x) break;
         bits.Skip(length);
         x += run;
-        if (run < kTerminatingLimit) {
-            if (x == width) return bits.Available() == 0 || bits.Peek(8) == 0;
-            colour ^= 1;
+        runOpen = run >= kTerminatingLimit;
+        if (!runOpen) colour ^= 1;
+        if (x == width && !runOpen) {
+            ++rows;
+            x = 0;
+            colour = 0;
         }
     }
+    return rows;
 }
 
-// Compat: the OS/2 header has no field for the bit order. Read the first
-// pixel from each byte's high bit, as fax files and the BMP suite store it,
-// unless only the other order makes a valid first row.
-inline bool LowBitFirst(ByteReader& in, std::size_t width) {
+// Compat: the OS/2 header has no field for the bit order. The first pixel is
+// a byte's high bit, as fax files and the BMP suite store it, unless the other
+// order reads more of the image as valid rows.
+inline bool LowBitFirst(ByteReader& in, std::size_t width, std::size_t height) {
     const std::uint64_t start = in.Offset();
-    const bool high = FirstRowDecodes(in, false, width);
+    const std::size_t high = ValidRows(in, false, width, height);
     in.Seek(start);
-    const bool low = !high && FirstRowDecodes(in, true, width);
+    const std::size_t low = high < height ? ValidRows(in, true, width, height) : 0;
     in.Seek(start);
-    return low;
+    return low > high;
 }
 
 }  // namespace huffman
 
 // White runs are palette entry 0, black runs entry 1; `width` is the image's
 // width in pixels. The bit order (the first pixel in a byte's high bit, or in
-// its low bit) is taken from the stream itself.
+// its low bit) is the one in which more of the stream reads as valid rows.
 template <class Rows>
 void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink) {
     using namespace huffman;
-    BitReader bits(in, LowBitFirst(in, width));
+    BitReader bits(in, LowBitFirst(in, width, sink.Remaining() / width));
     const CodeTable* const byColour[2] = {&kWhiteTable, &kBlackTable};
     std::size_t x = 0;     // pixels placed in the current row
     unsigned colour = 0;   // 0 white, 1 black: the run being read

@@ -86,6 +86,10 @@ TEST(Family, HeadersMasksAndAlpha) {
         {"OS/2 Huffman 1-D, low bit first", Make(64, 1, 3, 8, 2, {0x00, 0x18, 0x0C, 0x80, 0xAC, 0x1F, 0x00, 0x02}, {}, {0x112233, 0xAABBCC}),
          {0xFFAABBCCu, 0xFFAABBCCu, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u,
           0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu}},
+        // 8 x 2 low bit first and no EOLs: white 3, black 5; white 8 (the first row alone cannot tell the order).
+        {"OS/2 Huffman 1-D, low bit first, no EOLs", Make(64, 1, 3, 8, 2, {0xC1, 0x19, 0x76}, {}, {0x112233, 0xAABBCC}),
+         {0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFF112233u,
+          0xFF112233u, 0xFF112233u, 0xFF112233u, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu, 0xFFAABBCCu}},
         // A run longer than its row stops at the row's end; a stream cut short leaves palette entry 0.
         // 4 x 2: EOL, white 0, black 10; the stream ends there.
         {"OS/2 Huffman 1-D, long run, cut stream", Make(64, 1, 3, 4, 2, {0x00, 0x13, 0x50, 0x80}, {}, {0x112233, 0xAABBCC}),

@@ -13,8 +13,6 @@
 namespace tessaly {
 namespace {
 
-HANDLE AsHandle(io::Handle h) { return reinterpret_cast<HANDLE>(h); }
-
 // The folder part of a path, separator included ("" for a bare name).
 std::string FolderOf(const std::string& path) {
     const std::size_t cut = path.find_last_of("\\/:");

@@ -511,6 +511,12 @@ void MeasureHostile(const Context& c) {
         {"RLE8 1 x 4000000, 60 B", BmpFile(1, 4000000, 8, 1, onePalette, {0, 1}), 2000, 2000},
         {"RLE8 4000 x 3000 sparse, 1.1 KB", BmpFile(4000, 3000, 8, 1, GrayPalette(256), sparse), 4000, 1},
         {"RLE4 65535 x 1024, 140 B", BmpFile(65535, 1024, 4, 2, GrayPalette(16), {0x10, 0x21, 0, 1}), 522, 82},
+        // Narrow and tall: one pixel per row, so any cost per row shows.
+        {"24-bit 1 x 2^24, 1 KB", BmpFile(1, 1 << 24, 24, 0, {}, Bytes(970, 7)), 1, 1 << 24},
+        {"24-bit 1 x 2^24, 1 KB", BmpFile(1, 1 << 24, 24, 0, {}, Bytes(970, 7)), 1, 1 << 23},
+        {"24-bit 1 x 2^24, 1 KB", BmpFile(1, 1 << 24, 24, 0, {}, Bytes(970, 7)), 2, 1 << 24},
+        {"24-bit 1 x 2^24, 1 KB", BmpFile(1, 1 << 24, 24, 0, {}, Bytes(970, 7)), 1, (1 << 24) - 1},
+        {"24-bit 1 x 2^23, 1 KB", BmpFile(1, 1 << 23, 24, 0, {}, Bytes(970, 7)), 1, 1 << 24},
         {"24-bit photo 4000 x 3000", photo, 4000, 1},
         {"24-bit photo 4000 x 3000", photo, 1, 3000},
         {"24-bit photo 4000 x 3000", photo, 100, 75},

@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <bit>
 #include <cstring>
+#include <numeric>
 
 #include "bmp/read/resample_x86.h"
 #include "shell/assert.h"
@@ -41,6 +43,12 @@ std::int16_t ClampMid(std::int64_t v) {
 }
 
 std::int64_t RoundedShift(std::int64_t acc, unsigned shift) { return (acc + (std::int64_t{1} << (shift - 1))) >> shift; }
+
+// floor(v) for |v| < 2^62, without a library call (the baseline has no SSE4.1 rounding).
+std::int64_t FloorToInt(double v) {
+    const auto t = static_cast<std::int64_t>(v);
+    return t - (v < static_cast<double>(t) ? 1 : 0);
+}
 
 // The four weights of a sample at phase t in [0, 1) of its cell, for outputs j - 1 .. j + 2.
 std::array<double, 4> CellWeights(double t) {
@@ -139,7 +147,7 @@ double KernelSum(double centre, double stretch, std::int64_t lo, std::int64_t hi
 
 AxisMap::AxisMap(std::size_t srcLength, std::size_t dstLength)
     : src(srcLength), dst(dstLength), scale(static_cast<double>(srcLength) / static_cast<double>(dstLength)),
-      stretch(std::max(1.0, scale)) {}
+      stretch(std::max(1.0, scale)), inverseStretch(1.0 / stretch) {}
 
 std::int64_t AxisMap::Lo(std::int64_t i) const {
     return static_cast<std::int64_t>(std::floor(Centre(i) - 2 * stretch)) + 1;
@@ -154,24 +162,38 @@ std::uint64_t AxisMap::Span() const {
     return static_cast<std::uint64_t>(std::floor(4 * stretch)) + 1;
 }
 
-std::size_t PullTaps(const AxisMap& map) {
+std::size_t PullTaps(const AxisMap& map, bool fourAtATime) {
     if (map.src == map.dst) return 1;  // the identity: one weight of 1
-    std::size_t needed = 1;
     const auto last = static_cast<std::int64_t>(map.src) - 1;
-    for (std::size_t i = 0; i < map.dst; ++i) {
-        const auto ii = static_cast<std::int64_t>(i);
-        const std::int64_t lo = std::max<std::int64_t>(map.Lo(ii), 0), hi = std::min(map.Hi(ii), last);
-        needed = std::max(needed, static_cast<std::size_t>(hi - lo + 1));
+    std::size_t needed = 1;
+    // Limit: short axes are counted output by output; long ones in closed form,
+    // so no plan costs a pass over a tall target.
+    if (map.dst <= 4096) {
+        for (std::size_t i = 0; i < map.dst; ++i) {
+            const auto ii = static_cast<std::int64_t>(i);
+            const std::int64_t lo = std::max<std::int64_t>(map.Lo(ii), 0), hi = std::min(map.Hi(ii), last);
+            needed = std::max(needed, static_cast<std::size_t>(hi - lo + 1));
+        }
+    } else {
+        // With D = 2 dst, centre i is n / D for the integer n = (2i + 1) src - dst,
+        // and the kernel reaches (n - S) / D .. (n + S) / D, S = 2 D stretch. The
+        // samples strictly inside number ceil((r + 2S) / D) - 1, r = (n - S) mod D,
+        // largest at the largest r the outputs give: they step by 2 gcd(src, dst).
+        const std::uint64_t src = map.src, dst = map.dst, d = 2 * dst, g2 = 2 * std::gcd(src, dst);
+        const std::uint64_t s = 4 * std::max(src, dst);  // 2 D stretch
+        const std::uint64_t r0 = ((src % g2) + g2 - (dst % g2) + g2 - (s % g2)) % g2;
+        needed = static_cast<std::size_t>(std::min<std::uint64_t>((r0 + d - g2 + 2 * s + d - 1) / d - 1, src));
     }
     const std::size_t padded = (needed + 3) / 4 * 4;
-    return padded <= map.src ? padded : needed;
+    return fourAtATime && padded <= map.src ? padded : needed;
 }
 
 OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t taps, SampleKind input,
                                 unsigned maxBits) {
     TESSALY_ASSERT(taps >= 1 && taps <= kMaxPullTaps && taps <= map.src);
     OutputWeights out;
-    std::array<double, kMaxPullTaps> w{};
+    std::array<double, kMaxPullTaps> w;
+    std::fill_n(w.begin(), taps, 0.0);
     if (map.src == map.dst) {
         out.first = i;
         w[0] = 1.0;
@@ -182,7 +204,7 @@ OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t t
         const std::int64_t first = std::clamp<std::int64_t>(lo, 0, last + 1 - static_cast<std::int64_t>(taps));
         double sum = 0;
         for (std::int64_t k = lo; k <= hi; ++k) {
-            const double v = Keys((static_cast<double>(k) - c) / map.stretch);
+            const double v = Keys((static_cast<double>(k) - c) * map.inverseStretch);
             // Clamped edges: a sample beyond the source weighs on its edge sample.
             w[static_cast<std::size_t>(std::clamp<std::int64_t>(k, 0, last) - first)] += v;
             sum += v;
@@ -194,9 +216,13 @@ OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t t
     double widest = 0;
     for (std::size_t k = 0; k < taps; ++k) widest = std::max(widest, std::fabs(w[k]));
     const std::int64_t inputMax = input == SampleKind::Byte ? 255 : kMidLimit;
-    // The most bits that keep the widest weight within int16.
-    unsigned bits = 1;
-    while (bits < maxBits && widest * static_cast<double>(std::int64_t{2} << bits) <= kMaxWeight) ++bits;
+    // The most bits that keep the widest weight within int16: from the
+    // exponent of the ratio, then settled exactly by the test itself.
+    const auto fits = [&](unsigned b) { return widest * static_cast<double>(std::int64_t{2} << b) <= kMaxWeight; };
+    const double room = widest > 0 ? kMaxWeight / widest : 0x1p40;  // at most 32766 x 64: exact in 64 bits
+    unsigned bits = std::clamp(static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(room))), 2u, maxBits + 1) - 1;
+    while (bits < maxBits && fits(bits)) ++bits;
+    while (bits > 1 && !fits(bits - 1)) --bits;
     for (;; --bits) {
         // Cumulative rounding: every weight within one step of exact, and the total exactly 2^bits.
         const auto one = static_cast<double>(std::int64_t{1} << bits);
@@ -205,7 +231,7 @@ OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t t
         for (std::size_t k = 0; k < taps; ++k) {
             cumulative += w[k];
             const std::int64_t upTo = k + 1 == taps ? std::int64_t{1} << bits
-                                                    : static_cast<std::int64_t>(std::floor(cumulative * one + 0.5));
+                                                    : FloorToInt(cumulative * one + 0.5);
             out.w[k] = static_cast<std::int16_t>(upTo - previous);
             magnitude += std::abs(upTo - previous);
             previous = upTo;
@@ -312,7 +338,7 @@ RowResampler::Plan RowResampler::MakePlan(std::size_t srcWidth, std::size_t srcH
     p.xPush = xs.Push();
     p.yPush = ys.Push();
     p.xTaps = p.xPush ? 0 : PullTaps(xs);
-    p.yTaps = p.yPush ? 0 : PullTaps(ys);
+    p.yTaps = p.yPush ? 0 : PullTaps(ys, false);
     p.vLanes = 4 * std::uint64_t{p.rowsFirst ? srcWidth : dstWidth};
     p.rowPixels = p.xPush ? std::min<std::uint64_t>(kPushPiecePixels, srcWidth) : srcWidth;
     std::uint64_t bytes = 4 * p.rowPixels + 2 * p.vLanes;                      // row_, mids_
@@ -320,6 +346,8 @@ RowResampler::Plan RowResampler::MakePlan(std::size_t srcWidth, std::size_t srcH
     // The horizontal table: per output its first sample, its weights, and their chunks (8 bytes a tap).
     bytes += p.xPush ? 40 * std::uint64_t{dstWidth} : (4 + 10 * std::uint64_t{p.xTaps}) * dstWidth;
     bytes += p.yPush ? 8 * kSlots * p.vLanes : (2 * p.vLanes + sizeof(void*)) * p.yTaps;
+    if (!p.yPush && dstHeight / std::gcd(srcHeight, dstHeight) <= kMaxPhases)
+        bytes += (sizeof(OutputWeights) + 1) * (dstHeight / std::gcd(srcHeight, dstHeight));
     p.bytes = bytes;
     return p;
 }
@@ -333,15 +361,18 @@ std::optional<std::uint64_t> RowResampler::WorkingBytes(std::size_t srcWidth, st
 RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageView dst, bool bottomUp, Simd simd,
                            std::pmr::memory_resource* memory)
     : dst_(dst), srcWidth_(srcWidth), srcHeight_(srcHeight), bottomUp_(bottomUp),
-      vertical_(kVerticalPass.At(simd)),
+      vertical_(kVerticalPass.Plain()),
       xMap_(srcWidth, dst.width), yMap_(srcHeight, dst.height), row_(memory), xs_(memory),
-      xAcc_(memory), xNorm_(memory), mids_(memory), vOut_(memory), ring_(memory), window_(memory), slotAcc_(memory) {
+      xAcc_(memory), xNorm_(memory), mids_(memory), vOut_(memory), ring_(memory), window_(memory),
+      phaseWeights_(memory), phaseMade_(memory), slotAcc_(memory) {
     TESSALY_ASSERT(srcWidth > 0 && srcHeight > 0 && dst.width > 0 && dst.height > 0);
     const Plan plan = MakePlan(srcWidth, srcHeight, dst.width, dst.height);
     rowsFirst_ = plan.rowsFirst;
     xPush_ = plan.xPush;
     yPush_ = plan.yPush;
     vLanes_ = static_cast<std::size_t>(plan.vLanes);
+    // The AVX2 kernel pays its setup per row, which a row of a pixel or two never repays.
+    vertical_ = kVerticalPass.At(vLanes_ < 32 ? std::min(simd, Simd::Sse2) : simd);
     row_.assign(static_cast<std::size_t>(plan.rowPixels), 0);
     mids_.assign(vLanes_, 0);
     if (rowsFirst_) vOut_.assign(vLanes_, 0);
@@ -366,6 +397,7 @@ RowResampler::RowResampler(std::size_t srcWidth, std::size_t srcHeight, ImageVie
         while (yMap_.stretch * std::ldexp(1.0, static_cast<int>(yBits_)) > std::ldexp(1.0, 45)) --yBits_;
     } else {
         vTaps_ = plan.yTaps;
+        InitPhases();
         ring_.assign(vTaps_ * vLanes_, 0);
         window_.resize(vTaps_);
     }
@@ -571,19 +603,36 @@ void RowResampler::PushFinish(std::int64_t i) {
     slotOutput_[slot] = -1;
 }
 
+void RowResampler::InitPhases() {
+    const std::size_t period = yMap_.dst / std::gcd(yMap_.src, yMap_.dst);
+    if (period > kMaxPhases || yMap_.src == yMap_.dst) return;
+    // The interior rows: every sample their window takes lies inside the source.
+    const auto lo = [&](std::size_t i) { return yMap_.Lo(static_cast<std::int64_t>(i)); };
+    const auto src = static_cast<std::int64_t>(yMap_.src), taps = static_cast<std::int64_t>(vTaps_);
+    std::size_t a = 0, b = yMap_.dst;
+    while (a < b && lo(a) < 0) ++a;
+    while (b > a && lo(b - 1) + taps > src) --b;
+    if (b - a < 2 * period) return;
+    yPeriod_ = period;
+    yInterior_ = {a, b};
+    phaseWeights_.resize(period);
+    phaseMade_.assign(period, 0);
+}
+
 void RowResampler::PullEmitReady(std::size_t arrived) {
     const std::size_t dstHeight = dst_.height;
     while (emitted_ < dstHeight) {
         const std::size_t i = bottomUp_ ? dstHeight - 1 - emitted_ : emitted_;
         if (!nextWeights_ || nextWeightsFor_ != i) {
-            nextWeights_ = MakeOutputWeights(yMap_, i, vTaps_, SampleKind::Mid);
+            nextWeights_ = VerticalWeights(i);
             nextWeightsFor_ = i;
         }
         const OutputWeights& w = *nextWeights_;
         // Rows first .. first + taps - 1 must all have arrived (the ring holds the last taps).
         const bool ready = bottomUp_ ? w.first + arrived >= srcHeight_ : w.first + vTaps_ <= arrived;
         if (!ready) return;
-        for (std::size_t k = 0; k < vTaps_; ++k) window_[k] = &ring_[((w.first + k) % vTaps_) * vLanes_];
+        for (std::size_t k = 0, slot = w.first % vTaps_; k < vTaps_; ++k, slot = slot + 1 == vTaps_ ? 0 : slot + 1)
+            window_[k] = &ring_[slot * vLanes_];
         if (rowsFirst_) {
             VerticalPassMid(window_.data(), w, vTaps_, vLanes_, vOut_.data());
             Emit(i, vOut_.data());
@@ -592,6 +641,21 @@ void RowResampler::PullEmitReady(std::size_t arrived) {
         }
         ++emitted_;
     }
+}
+
+OutputWeights RowResampler::VerticalWeights(std::size_t i) {
+    if (yPeriod_ == 0 || i < yInterior_[0] || i >= yInterior_[1]) return MakeOutputWeights(yMap_, i, vTaps_, SampleKind::Mid);
+    // Interior rows of one phase share their weights, shifted by a whole number
+    // of samples: made once, at the phase's first interior row, whatever order
+    // the rows are emitted in.
+    const std::size_t phase = (i - yInterior_[0]) % yPeriod_, periods = (i - yInterior_[0]) / yPeriod_;
+    if (!phaseMade_[phase]) {
+        phaseWeights_[phase] = MakeOutputWeights(yMap_, yInterior_[0] + phase, vTaps_, SampleKind::Mid);
+        phaseMade_[phase] = 1;
+    }
+    OutputWeights w = phaseWeights_[phase];
+    w.first += periods * (yMap_.src / std::gcd(yMap_.src, yMap_.dst));
+    return w;
 }
 
 void RowResampler::Emit(std::size_t i, const std::int16_t* mids) { HorizontalPassMid(mids, xs_, dst_.Row(i).data()); }

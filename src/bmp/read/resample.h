@@ -50,6 +50,7 @@ struct AxisMap {
     std::size_t dst = 0;
     double scale = 1;    // src / dst
     double stretch = 1;  // max(1, scale): the kernel's width factor
+    double inverseStretch = 1;
     AxisMap() = default;
     AxisMap(std::size_t srcLength, std::size_t dstLength);
     [[nodiscard]] double Centre(std::int64_t i) const { return (static_cast<double>(i) + 0.5) * scale - 0.5; }
@@ -80,9 +81,9 @@ OutputWeights MakeOutputWeights(const AxisMap& map, std::size_t i, std::size_t t
                                 unsigned maxBits = 30);
 
 // Taps every output's window holds: the widest kernel's samples (1 for the
-// identity), made a multiple of 4 where the source is long enough (the vector
-// kernels take taps four at a time).
-std::size_t PullTaps(const AxisMap& map);
+// identity), made a multiple of 4 where the source is long enough when
+// `fourAtATime` (the horizontal vector kernels take taps four at a time).
+std::size_t PullTaps(const AxisMap& map, bool fourAtATime = true);
 
 // A pulled horizontal axis: every output's weights in one table, with one bit count.
 struct PullTable {
@@ -166,6 +167,8 @@ private:
     // Rows to the vertical pass: `row` holds vLanes_ mids (null for a constant row of `pattern`).
     void VerticalAdd(std::size_t y, std::size_t count, const std::int16_t* row, const std::int16_t* pattern);
     void PullEmitReady(std::size_t arrived);
+    void InitPhases();
+    [[nodiscard]] OutputWeights VerticalWeights(std::size_t i);
     void PushFinishBefore(std::int64_t cell);
     void PushFinish(std::int64_t i);
     void PushAddCell(std::int64_t cell, std::int64_t lo, std::int64_t hi, const std::int16_t* row,
@@ -200,6 +203,13 @@ private:
     std::pmr::vector<const std::int16_t*> window_;
     std::optional<OutputWeights> nextWeights_;  // the next output row's, made once
     std::size_t nextWeightsFor_ = 0;
+    // Limit: interior output rows repeat their weights with the period of the
+    // ratio, dst / gcd(src, dst); up to this many phases they are made once each.
+    static constexpr std::size_t kMaxPhases = 256;
+    std::size_t yPeriod_ = 0;  // 0: every row's weights are made anew
+    std::array<std::size_t, 2> yInterior_{};
+    std::pmr::vector<OutputWeights> phaseWeights_;
+    std::pmr::vector<std::uint8_t> phaseMade_;
     std::size_t arrived_ = 0;  // rows received so far
     std::size_t emitted_ = 0;  // output rows written so far
     // Vertical axis, push: four outputs in flight, exact integer sums.

@@ -76,6 +76,18 @@ void VerticalSse2From(const std::int16_t* const* rows, const OutputWeights& w, s
         const __m128i words = _mm_packs_epi32(_mm_sra_epi32(lo, count), _mm_sra_epi32(hi, count));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(words, zero));
     }
+    // Four lanes (one pixel) the same way: a narrow target's whole row.
+    for (; i + 4 <= lanes; i += 4) {
+        __m128i lo = round;
+        for (std::size_t k = 0; k < taps; k += 2) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i b = k + 1 < taps ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[k + 1] + i)) : a;
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pairs[k / 2]));
+        }
+        const __m128i words = _mm_packs_epi32(_mm_sra_epi32(lo, count), zero);
+        const auto four = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, zero)));
+        std::memcpy(out + i, &four, 4);
+    }
     VerticalScalarLanes(rows, w, taps, i, lanes, out);
 }
 

@@ -98,8 +98,10 @@ inline void RoundTrip(Input file) {
             std::abort();
         const auto back = Load(saved, w, h);
         if (back.size() != px.size()) std::abort();
+        // 32 bits keep the fourth byte when the picture has transparency (a V4 file).
+        const bool keepsAlpha = bits == 32 && CarriesTransparency(px);
         for (std::size_t i = 0; i < px.size(); ++i) {
-            std::uint32_t want = px[i] | 0xFF000000u;
+            std::uint32_t want = keepsAlpha ? px[i] : px[i] | 0xFF000000u;
             if (bits == 8) {
                 std::uint32_t entry = 0;
                 std::memcpy(&entry, &indexer.Palette()[4u * indexer.IndexOf(px[i])], 4);

@@ -160,13 +160,36 @@ Outcome ResolveLayout(const BmpHeaders& headers, const ChannelMasks& masks, std:
     if (!PixelBufferBytes(out.width, out.height)) return Reason::TooLarge;
     if (out.format == PixelFormat::Masked16 && out.masks.red == 0 && out.masks.green == 0 && out.masks.blue == 0)
         out.masks = {0x7C00, 0x03E0, 0x001F, 0};  // the default 5-5-5
+    // Compat: a header of 56 bytes or more that gives an alpha mask gives the
+    // alpha of BI_RGB pixels too (the colour masks stay the defaults), as
+    // browsers and clipboard writers have it. An alpha mask the default
+    // colours cannot take beside them is ignored: the file stays opaque.
+    if (info.biCompression == BI_RGB && !headers.os2 && headers.headerSize >= 56 && headers.headerMasks.alpha != 0 &&
+        (out.bitCount == 16 || out.bitCount == 32)) {
+        const ChannelMasks withAlpha = out.bitCount == 16
+            ? ChannelMasks{0x7C00, 0x03E0, 0x001F, headers.headerMasks.alpha}
+            : ChannelMasks{0x00FF0000, 0x0000FF00, 0x000000FF, headers.headerMasks.alpha};
+        if (MasksAreValid(withAlpha, out.bitCount)) {
+            out.masks = withAlpha;
+            out.format = out.bitCount == 16 ? PixelFormat::Masked16 : PixelFormat::Masked32;
+        }
+    }
+    out.alphaFromMask = (out.format == PixelFormat::Masked16 || out.format == PixelFormat::Masked32) && out.masks.alpha != 0;
     // Limit: RLE and Huffman streams are stored bottom-up; a top-down one is invalid.
     if (out.topDown && out.kind != DecodeKind::Uncompressed) return Reason::TopDownRle;
 
     out.table = TableOf(headers, maskBytes, out.bitCount <= 8 ? out.bitCount : 0);
     const ColourTable& table = out.table;
-    if (table.offset + std::uint64_t{table.entries} * table.entrySize > fileLength) return Reason::TableCut;
     const std::uint64_t bfOffBits = headers.fileHeader.bfOffBits;
+    // Compat: pixels that start inside the declared table end it there; its
+    // entries are those it holds (the rest are black, as for any table a file
+    // does not supply). An offset before the table or outside the file is ignored.
+    if (bfOffBits >= out.table.offset && bfOffBits < out.table.end && bfOffBits < fileLength) {
+        out.table.entries = std::min(out.table.entries, static_cast<std::uint32_t>((bfOffBits - out.table.offset) / out.table.entrySize));
+        out.table.end = bfOffBits;
+        out.table.cutByPixels = true;
+    }
+    if (table.offset + std::uint64_t{table.entries} * table.entrySize > fileLength) return Reason::TableCut;
     out.pixelOffset = (bfOffBits >= table.end && bfOffBits < fileLength) ? bfOffBits : table.end;
 
     if (out.kind == DecodeKind::Uncompressed) {

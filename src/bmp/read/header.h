@@ -49,8 +49,8 @@ struct BmpHeaders {
     std::uint64_t fileLength = 0;
 };
 
-// How the stored pixels are laid out. The RLE kinds keep the numbering of the
-// decoder's selector (Uncompressed 0, Rle4 1, Rle8 2).
+// How the stored pixels are laid out, and so which decoder reads them
+// (Uncompressed 0, Rle4 1 and Rle8 2 keep the numbering the format's readers know).
 enum class DecodeKind : std::uint8_t { Uncompressed = 0, Rle4 = 1, Rle8 = 2, Rle24 = 3, Huffman1d = 4 };
 
 enum class PixelFormat : std::uint8_t {
@@ -68,6 +68,7 @@ struct ColourTable {
     std::uint64_t declared = 0;  // entries the file declares
     std::uint32_t entrySize = 4; // 3 for core headers
     std::uint64_t end = 0;       // after every declared entry
+    bool cutByPixels = false;    // the pixel offset lies inside the declared table and ends it there
 };
 
 struct BmpLayout {
@@ -79,6 +80,10 @@ struct BmpLayout {
     DecodeKind kind = DecodeKind::Uncompressed;
     PixelFormat format = PixelFormat::Bgr24;
     ChannelMasks masks;             // Masked16 / Masked32 only
+    // Alpha comes from an alpha mask (BI_ALPHABITFIELDS, or a header of 56
+    // bytes or more, under BI_BITFIELDS or BI_RGB). A picture whose alpha is
+    // 0 in every pixel is shown opaque all the same.
+    bool alphaFromMask = false;
     std::uint32_t maskBytes = 0;    // masks stored after a 40-byte header
     ColourTable table;
     std::uint64_t pixelOffset = 0;  // where the pixel array or RLE stream starts

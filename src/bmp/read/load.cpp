@@ -33,6 +33,40 @@ constexpr std::uint64_t kAlwaysScaledPixels = std::uint64_t{1} << 26;
 // anything is allocated. A 16384-pixel-wide target needs at most 8 MiB.
 constexpr std::uint64_t kMaxResampleBytes = std::uint64_t{256} << 20;
 
+// A row target that notes whether any pixel it passes on has an alpha other
+// than 0, for pictures whose alpha comes from a mask.
+template <class Rows>
+class AlphaWatch {
+public:
+    explicit AlphaWatch(Rows& rows) : rows_(rows) {}
+    [[nodiscard]] std::size_t Width() const { return rows_.Width(); }
+    [[nodiscard]] std::size_t Height() const { return rows_.Height(); }
+    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) {
+        piece_ = rows_.Piece(y, x);
+        return piece_;
+    }
+    void Commit(std::size_t y, std::size_t x, std::size_t n) {
+        std::uint32_t any = 0;
+        for (const std::uint32_t px : piece_.first(n)) any |= px;
+        seen_ |= any;
+        rows_.Commit(y, x, n);
+    }
+    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
+        seen_ |= px;
+        rows_.Fill(y, x, n, px);
+    }
+    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
+        seen_ |= px;
+        rows_.FillRows(top, count, px);
+    }
+    [[nodiscard]] bool AlphaSeen() const { return (seen_ >> 24) != 0; }
+
+private:
+    Rows& rows_;
+    std::span<std::uint32_t> piece_;
+    std::uint32_t seen_ = 0;
+};
+
 // Decodes into `rows`, through the conversion when there is one: every
 // decoded row of direct colours, or once the 256 colours of a table (each
 // pixel of an indexed picture is one of them, so the result is the same).
@@ -50,6 +84,20 @@ void DecodeConverted(ByteReader& in, const BmpLayout& layout, const PixelTable& 
     DecodeImage(in, layout, table, converted);
 }
 
+// Decodes as DecodeConverted does; true when the picture's alpha comes from a
+// mask and is 0 in every pixel, which shows it opaque instead of invisible.
+template <class Rows>
+bool DecodeShown(ByteReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows,
+                 const ColourTransform* conversion) {
+    if (!layout.alphaFromMask) {
+        DecodeConverted(in, layout, table, rows, conversion);
+        return false;
+    }
+    AlphaWatch<Rows> watch(rows);
+    DecodeConverted(in, layout, table, watch, conversion);
+    return !watch.AlphaSeen();
+}
+
 }  // namespace
 
 Outcome BmpCodec::LoadFrom(BmpReader& reader, ImageView host) {
@@ -64,9 +112,10 @@ Outcome BmpCodec::LoadFrom(BmpReader& reader, ImageView host) {
     const BmpLayout& layout = reader.Layout();
     const PixelTable table = MakePixelTable(palette);
     ByteReader& in = reader.Stream();
+    bool alphaUnused = false;
     if (layout.width == host.width && layout.height == host.height) {
         ImageRows rows(host);
-        DecodeConverted(in, layout, table, rows, reader.ColourConversion());
+        alphaUnused = DecodeShown(in, layout, table, rows, reader.ColourConversion());
     } else {
         const std::uint64_t sourcePixels = std::uint64_t{layout.width} * layout.height;
         const std::uint64_t targetPixels = std::uint64_t{host.width} * host.height;
@@ -85,9 +134,13 @@ Outcome BmpCodec::LoadFrom(BmpReader& reader, ImageView host) {
         std::pmr::monotonic_buffer_resource memory(space.data(), space.size(), std::pmr::new_delete_resource());
         // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
         RowResampler resampler(layout.width, layout.height, host, !layout.topDown, BestSimd(), &memory);
-        DecodeConverted(in, layout, table, resampler, reader.ColourConversion());
+        alphaUnused = DecodeShown(in, layout, table, resampler, reader.ColourConversion());
     }
     if (in.Failed()) return {Reason::ReadFailed, in.Error()};
+    // Compat: a file that declares alpha and never uses it is not invisible (as browsers show it).
+    if (alphaUnused)
+        for (std::size_t y = 0; y < host.height; ++y)
+            for (std::uint32_t& px : host.Row(y)) px |= kOpaque;
     return {};
 }
 

@@ -15,17 +15,21 @@
 namespace tessaly {
 
 inline constexpr std::size_t kHeadersSize = 54;               // file header + 40-byte info header
+inline constexpr std::size_t kMaxHeadersSize = 14 + 108;      // file header + V4 info header
 inline constexpr std::size_t kPaletteBytes = 1024;            // 256 RGBQUAD entries
 inline constexpr std::uint32_t kIndexedPixelOffset = 1078;    // 54 + 1024
 
-// The five forms a save can take.
-enum class SaveFormat : std::uint8_t { Bgra32, Bgr24, Indexed8, Rle8, Gray8 };
+// The forms a save can take. Bgra32Alpha is a 32-bit save whose pixels carry
+// transparency: a V4 header with an alpha mask, so readers keep it (a 40-byte
+// BI_RGB file's fourth bytes are ignored by every reader).
+enum class SaveFormat : std::uint8_t { Bgra32, Bgr24, Indexed8, Rle8, Gray8, Bgra32Alpha };
 
 // Where an 8-bit form's colour table comes from.
 enum class TableSource : std::uint8_t { None, Learned, GrayRamp };
 
 // What one form stores; every size of a file follows from its row.
 struct SaveFormatRow {
+    std::uint32_t infoSize;     // biSize: 40, or 108 for the V4 header
     std::uint16_t bitCount;     // biBitCount
     std::uint32_t compression;  // biCompression
     std::size_t sourceBytes;    // bytes of one host pixel
@@ -56,9 +60,19 @@ struct SavePlan {
 std::optional<SavePlan> PlanSave(SaveFormat format, std::int32_t width, std::int32_t height,
                                  std::uint64_t encodedBytes = 0);
 
-// Both headers of the planned file: biSize 40, biPlanes 1, the resolution,
-// colour-count and image-size fields 0.
-std::array<std::uint8_t, kHeadersSize> PackHeaders(const SavePlan& plan);
+// Both headers of the planned file, 14 + infoSize bytes: biPlanes 1, the
+// resolution and colour-count fields 0; the 40-byte header's image size 0; the
+// V4 header's image size, masks (B, G, R, A bytes in order) and LCS_sRGB.
+struct PackedHeaders {
+    std::array<std::uint8_t, kMaxHeadersSize> bytes{};
+    std::size_t size = 0;
+    [[nodiscard]] std::span<const std::uint8_t> Bytes() const { return std::span(bytes).first(size); }
+};
+PackedHeaders PackHeaders(const SavePlan& plan);
+
+// Whether 32-bit pixels carry transparency: some fourth byte other than 0xFF,
+// and not every fourth byte 0 (how hosts that ignore alpha leave it).
+bool CarriesTransparency(std::span<const std::uint32_t> pixels);
 
 // One 24-bit row (B, G, R per pixel) from 32-bit pixels; dst holds 3 * src.size() bytes.
 // The plain twin, with SSSE3 and AVX2 variants (cpu.h).

@@ -7,12 +7,13 @@ namespace tessaly {
 namespace {
 
 // Indexed by SaveFormat.
-constexpr std::array<SaveFormatRow, 5> kFormats = {{
-    {32, BI_RGB, 4, 4, TableSource::None},      // Bgra32: the host's four bytes as they are
-    {24, BI_RGB, 4, 3, TableSource::None},      // Bgr24
-    {8, BI_RGB, 4, 1, TableSource::Learned},    // Indexed8
-    {8, BI_RLE8, 4, 1, TableSource::Learned},   // Rle8: rows are encoded, storedBytes unused
-    {8, BI_RGB, 1, 1, TableSource::GrayRamp},   // Gray8: one host byte per pixel
+constexpr std::array<SaveFormatRow, 6> kFormats = {{
+    {40, 32, BI_RGB, 4, 4, TableSource::None},         // Bgra32: the host's four bytes as they are
+    {40, 24, BI_RGB, 4, 3, TableSource::None},         // Bgr24
+    {40, 8, BI_RGB, 4, 1, TableSource::Learned},       // Indexed8
+    {40, 8, BI_RLE8, 4, 1, TableSource::Learned},      // Rle8: rows are encoded, storedBytes unused
+    {40, 8, BI_RGB, 1, 1, TableSource::GrayRamp},      // Gray8: one host byte per pixel
+    {108, 32, BI_BITFIELDS, 4, 4, TableSource::None},  // Bgra32Alpha: as Bgra32, with an alpha mask
 }};
 
 // Limit: bfSize is 32 bits; a file it cannot describe is not written.
@@ -40,7 +41,7 @@ std::optional<SavePlan> PlanSave(SaveFormat format, std::int32_t width, std::int
     if (!pixels || !AsSize(std::uint64_t{*pixels} * row.sourceBytes)) return std::nullopt;
     const std::uint64_t stride = RowStride(w, static_cast<std::uint32_t>(8 * row.storedBytes));
     const std::uint32_t pixelOffset = static_cast<std::uint32_t>(
-        kHeadersSize + (row.table == TableSource::None ? 0 : kPaletteBytes));
+        kFileHeaderSize + row.infoSize + (row.table == TableSource::None ? 0 : kPaletteBytes));
     const std::uint64_t pixelBytes = format == SaveFormat::Rle8 ? encodedBytes : stride * h;
     if (pixelBytes > kMaxFileSize - pixelOffset || !AsSize(stride)) return std::nullopt;
     return SavePlan{format, width, height, *pixels, static_cast<std::size_t>(stride), pixelOffset,

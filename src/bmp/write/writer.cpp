@@ -43,6 +43,7 @@ bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, c
     const auto w = static_cast<std::size_t>(plan.width), h = static_cast<std::size_t>(plan.height);
     switch (plan.format) {
     case SaveFormat::Bgra32:
+    case SaveFormat::Bgra32Alpha:
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
             std::memcpy(dst.data(), src32 + r * w + x, 4 * n);
         });
@@ -86,6 +87,11 @@ Outcome PrepareSave(const SaveRequest& request, PreparedSave& out) {
     if (!plan) return request.width < 1 || request.height < 1 ? Reason::SaveSize : Reason::SaveTooLarge;
     const SaveFormatRow& row = FormatRow(request.format);
     const std::span<const std::uint32_t> src32(static_cast<const std::uint32_t*>(request.pixels), plan->pixels);
+    // A 32-bit picture with transparency is written so that readers keep it.
+    if (request.format == SaveFormat::Bgra32 && CarriesTransparency(src32)) {
+        plan = PlanSave(SaveFormat::Bgra32Alpha, request.width, request.height);
+        if (!plan) return Reason::SaveTooLarge;
+    }
     PaletteIndexer indexer;
     if (request.format == SaveFormat::Rle8) {
         // The stream's length is part of the plan, measured while the palette
@@ -107,7 +113,7 @@ Outcome PrepareSave(const SaveRequest& request, PreparedSave& out) {
 Outcome WriteSave(const PreparedSave& save, const ByteSink& sink, std::span<std::uint8_t> band) {
     const TableSource table = FormatRow(save.plan.format).table;
     BandWriter out(sink, band);
-    const bool written = out.Put(PackHeaders(save.plan)) &&
+    const bool written = out.Put(PackHeaders(save.plan).Bytes()) &&
                          (table != TableSource::Learned || out.Put(save.indexer.Palette())) &&
                          (table != TableSource::GrayRamp || out.Put(GrayRampPalette())) &&
                          WritePixelData(out, save.plan, save.pixels, save.indexer) && out.Flush();

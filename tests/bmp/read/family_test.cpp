@@ -55,6 +55,18 @@ TEST(Family, HeadersMasksAndAlpha) {
         {"V3 (56-byte) header with alpha", Make(56, 32, 3, 1, 1, {0x10, 0x20, 0x30, 0x80},
                                                {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}),
          {0x80302010u}},
+        // An alpha mask in a header of 56 bytes or more gives BI_RGB pixels their alpha (colour masks stay the defaults).
+        {"V5 BI_RGB with an alpha mask", Make(124, 32, 0, 2, 1, {0x10, 0x20, 0x30, 0x40, 0x11, 0x21, 0x31, 0x00},
+                                             {0x0000FF00, 0x00FF0000, 0x000000FF, 0xFF000000}),
+         {0x40302010u, 0x00312111u}},
+        {"16-bit 1-5-5-5 BI_RGB with an alpha mask", Make(56, 16, 0, 2, 1, {0x1F, 0x80, 0x1F, 0x00}, {0, 0, 0, 0x8000}),
+         {0xFF0000FFu, 0x000000FFu}},
+        {"V4 BI_RGB alpha mask over a colour: ignored", Make(108, 32, 0, 1, 1, {0x10, 0x20, 0x30, 0x40}, {0, 0, 0, 0x00FF0000}),
+         {0xFF302010u}},
+        // A picture whose alpha is 0 in every pixel is shown opaque.
+        {"alpha mask, every alpha 0", Make(124, 32, 3, 2, 1, {0x10, 0x20, 0x30, 0x00, 0x11, 0x21, 0x31, 0x00},
+                                          {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}),
+         {0xFF302010u, 0xFF312111u}},
         {"V2 (52-byte) header: no alpha mask", Make(52, 32, 3, 1, 1, {0x10, 0x20, 0x30, 0x80},
                                                    {0x00FF0000, 0x0000FF00, 0x000000FF}),
          {0xFF302010u}},

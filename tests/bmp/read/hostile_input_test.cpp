@@ -97,7 +97,7 @@ TEST(HostileInput, Battery) {
         {"bfOffBits inside the table", Patched(valid8, 10, 60), Reason::None},
         {"bfOffBits past the end", Patched(valid8, 10, 0xFFFFFFF0), Reason::None},
         {"biClrUsed 257", With(Valid(), [](BmpBuilder& b) { b.clrUsed = 257; b.palette.resize(257); }), Reason::None},
-        {"biClrUsed 0xFFFFFFFF", Patched(valid8, 46, 0xFFFFFFFF), Reason::PixelsMissing},
+        {"biClrUsed 0xFFFFFFFF: the table ends where the pixels start", Patched(valid8, 46, 0xFFFFFFFF), Reason::None},
         {"biClrUsed 0xFFFFFFFF at 24 bits", Patched(Valid(24).Build(), 46, 0xFFFFFFFF), Reason::None},
         {"colour table cut short", Cut(valid8, 54 + 500), Reason::TableCut},
         {"top-down RLE", With(Valid(), [](BmpBuilder& b) { b.height = -2; b.compression = 1; }), Reason::TopDownRle},

@@ -146,7 +146,7 @@ TEST_F(LoadTest, TableAndPixelsAreFoundWhereTheHeadersSay) {
         {"V4 header", Pal8(108, -1, 0, 256)},
         {"V5 header", Pal8(124, -1, 0, 256)},
         {"bfOffBits past the table", Pal8(40, 54 + 1024 + 37, 0, 256)},
-        {"bfOffBits inside the table is ignored", Pal8(40, 60, 3, 3)},
+        {"bfOffBits inside the declared table ends it there", Pal8(40, 54 + 12, 0, 3)},
         {"bfOffBits past the end is ignored", WithOffBits(Pal8(40, -1, 3, 3), 99999)},
         {"300 entries declared: 256 read, the rest skipped", Pal8(40, -1, 300, 300)},
         {"16-byte OS/2 header", Pal8(16, -1, 0, 256)},
@@ -382,10 +382,22 @@ TEST_F(LoadTest, ScaledLoadOfAUniformImageStaysUniform) {
     b.clrUsed = 2;
     b.palette = {0x000000, 0x40A0C0};
     b.pixels = PadRows(std::vector<Bytes>(23, Bytes(37, 1)));
-    for (const auto& [w, h] : {std::pair{10, 5}, {80, 61}, {37, 1}, {1, 1}}) {
-        const auto [ok, px] = Load(b.Build(), w, h);
-        ASSERT_EQ(ok, 1);
-        for (const std::uint32_t p : px) ASSERT_EQ(p, 0xFF40A0C0u) << w << "x" << h;
+    // A 32-bit picture whose alpha mask gives every pixel alpha 0: shown opaque, scaled too.
+    BmpBuilder unusedAlpha = b;
+    unusedAlpha.headerSize = 124;
+    unusedAlpha.bitCount = 32;
+    unusedAlpha.compression = 3;
+    unusedAlpha.clrUsed = 0;
+    unusedAlpha.palette.clear();
+    unusedAlpha.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+    unusedAlpha.pixels.clear();
+    for (int i = 0; i < 37 * 23; ++i) unusedAlpha.pixels.insert(unusedAlpha.pixels.end(), {0xC0, 0xA0, 0x40, 0x00});
+    for (const BmpBuilder& file : {b, unusedAlpha}) {
+        for (const auto& [w, h] : {std::pair{10, 5}, {80, 61}, {37, 1}, {1, 1}}) {
+            const auto [ok, px] = Load(file.Build(), w, h);
+            ASSERT_EQ(ok, 1);
+            for (const std::uint32_t p : px) ASSERT_EQ(p, 0xFF40A0C0u) << w << "x" << h;
+        }
     }
 }
 

@@ -80,13 +80,48 @@ TEST_F(WriterTest, Rgb24AndRgb32Layouts) {
     EXPECT_EQ(Get32(f24, 30), 0u);  // compression ignored at 24 bits
     EXPECT_EQ(Bytes(f24.begin() + 54, f24.end()), (Bytes{0x88, 0x77, 0x66, 0, 0x44, 0x33, 0x22, 0}));
 
-    const Bytes f32 = Saved(2, 2, 32, 1, px);
+    // An opaque picture (the transparent ones are the next test's).
+    const std::uint32_t opaque[4] = {0xFF223344, 0xFF667788, 0xFFAABBCC, 0xFFEEFF00};
+    const Bytes f32 = Saved(2, 2, 32, 1, opaque);
     ASSERT_EQ(f32.size(), 70u);
     EXPECT_EQ(Get32(f32, 10), 54u);
     EXPECT_EQ(Get32(f32, 30), 0u);
-    EXPECT_EQ(Get32(f32, 54), px[2]);  // bottom row first, alpha bytes unchanged
-    EXPECT_EQ(Get32(f32, 58), px[3]);
-    EXPECT_EQ(Get32(f32, 62), px[0]);
+    EXPECT_EQ(Get32(f32, 54), opaque[2]);  // bottom row first
+    EXPECT_EQ(Get32(f32, 58), opaque[3]);
+    EXPECT_EQ(Get32(f32, 62), opaque[0]);
+}
+
+// A 32-bit save keeps its 40-byte BI_RGB form unless the pixels carry
+// transparency; then a V4 header with an alpha mask keeps it for every reader.
+TEST_F(WriterTest, ThirtyTwoBitSavesKeepTransparency) {
+    const struct {
+        const char* name;
+        std::vector<std::uint32_t> px;
+        std::uint32_t infoSize;
+    } cases[] = {
+        {"opaque", {0xFF112233, 0xFF445566, 0xFF778899, 0xFFAABBCC}, 40},
+        {"every fourth byte 0", {0x00112233, 0x00445566, 0x00778899, 0x00AABBCC}, 40},
+        {"mixed", {0xFF112233, 0x80445566, 0x00778899, 0xFFAABBCC}, 108},
+        {"one pixel translucent", {0xFF112233, 0xFF445566, 0xFF778899, 0x01AABBCC}, 108},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes f = Saved(2, 2, 32, 0, c.px.data());
+        const std::uint32_t offset = 14 + c.infoSize;
+        ASSERT_EQ(f.size(), offset + 16u);
+        EXPECT_EQ(Get32(f, 2), f.size());
+        EXPECT_EQ(Get32(f, 10), offset);
+        EXPECT_EQ(Get32(f, 14), c.infoSize);
+        EXPECT_EQ(Get32(f, 30), c.infoSize == 108 ? 3u : 0u);
+        EXPECT_EQ(Get32(f, offset), c.px[2]);  // bottom row first, the four bytes as they are
+        if (c.infoSize == 40) {
+            EXPECT_EQ(Get32(f, 34), 0u);
+            continue;
+        }
+        EXPECT_EQ(Bytes(f.begin() + 54, f.begin() + 74),
+                  (Bytes{0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF, 'B', 'G', 'R', 's'}));
+        EXPECT_EQ(LoadBack(f, 2, 2), c.px);  // every pixel's four bytes back
+    }
 }
 
 std::vector<std::uint32_t> RandomPixels(std::size_t n, std::mt19937& rng) {
@@ -127,7 +162,9 @@ TEST_F(WriterTest, RandomImagesRoundTripAt24And32Bits) {
         const auto px = RandomPixels(static_cast<std::size_t>(w * h), rng);
         for (const std::uint8_t bits : {24, 32}) {
             const auto back = LoadBack(Saved(w, h, bits, 0, px.data()), w, h);
-            for (std::size_t i = 0; i < px.size(); ++i) ASSERT_EQ(back[i], px[i] | 0xFF000000u) << bits << " bits, " << i;
+            // 24 bits drop the fourth byte; 32 bits keep the random alphas (a V4 file).
+            for (std::size_t i = 0; i < px.size(); ++i)
+                ASSERT_EQ(back[i], bits == 32 ? px[i] : px[i] | 0xFF000000u) << bits << " bits, " << i;
         }
     }
 }

@@ -2,7 +2,7 @@
 # Debian 12 machine as root: each installs what is missing first.
 JOBS ?= 2
 
-.PHONY: all setup setup-cross setup-win32 build demo test test-unit test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
+.PHONY: all setup setup-cross setup-win32 build demo test test-unit test-header test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
 FUZZ_SECONDS ?= 600
 
 all: build
@@ -28,6 +28,10 @@ test-unit: build
 	@echo "== BMP suite through the plug-in"
 	@build/tests/tessaly_tests --gtest_filter='Conformance.*' | grep -v -e '^\[' -e '^Running main'
 	@tests/suite_host.sh build/tessaly ../shared
+
+# plugin.h as C89, C99, C11, C++98 and C++20 (GCC and Clang, 64- and 32-bit, and mingw-w64).
+test-header: setup-cross
+	tests/header_test.sh .
 
 test-asan: setup
 	cmake --preset asan
@@ -76,7 +80,7 @@ test-fuzz: build
 	fuzz/run_fuzzers.sh build-fuzz 30
 
 # The fuzz lane runs before the 32-bit one, which replays its corpus; the guest lane runs last.
-test: test-unit test-asan test-fuzz test-i386 test-aarch64 test-windows test-win32
+test: test-unit test-header test-asan test-fuzz test-i386 test-aarch64 test-windows test-win32
 
 # Longer fuzzing: FUZZ_SECONDS per target (default 600).
 fuzz: build

@@ -1,8 +1,10 @@
 # Thin wrapper over CMake presets. `make demo` and `make test` work on a fresh
 # Debian 12 machine as root: each installs what is missing first.
 JOBS ?= 2
+# make install: PREFIX (default /usr/local), under DESTDIR when it is set (a staging root).
+PREFIX ?= /usr/local
 
-.PHONY: all setup setup-cross setup-win32 build demo test test-unit test-header test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
+.PHONY: all setup setup-cross setup-win32 build install demo test test-unit test-header test-install test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
 FUZZ_SECONDS ?= 600
 
 all: build
@@ -20,6 +22,11 @@ build: setup
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
+# bin/tessaly, lib/tessaly/Tessaly.so, include/tessaly/plugin.h, lib/pkgconfig/tessaly.pc,
+# lib/cmake/Tessaly/ and share/man/man1/tessaly.1, from the build above.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
 demo: build
 	demo/run_demo.sh build/tessaly build/demo
 
@@ -28,6 +35,12 @@ test-unit: build
 	@echo "== BMP suite through the plug-in"
 	@build/tests/tessaly_tests --gtest_filter='Conformance.*' | grep -v -e '^\[' -e '^Running main'
 	@tests/suite_host.sh build/tessaly ../shared
+
+# make install into a staging root, then the installed host, plug-in, man page and host build files.
+test-install: build
+	rm -rf build/install-test
+	$(MAKE) --no-print-directory install DESTDIR="$(CURDIR)/build/install-test" PREFIX=/opt/tessaly
+	tests/install_test.sh build/install-test /opt/tessaly .
 
 # plugin.h as C89, C99, C11, C++98 and C++20 (GCC and Clang, 64- and 32-bit, and mingw-w64).
 test-header: setup-cross
@@ -80,7 +93,7 @@ test-fuzz: build
 	fuzz/run_fuzzers.sh build-fuzz 30
 
 # The fuzz lane runs before the 32-bit one, which replays its corpus; the guest lane runs last.
-test: test-unit test-header test-asan test-fuzz test-i386 test-aarch64 test-windows test-win32
+test: test-unit test-install test-header test-asan test-fuzz test-i386 test-aarch64 test-windows test-win32
 
 # Longer fuzzing: FUZZ_SECONDS per target (default 600).
 fuzz: build

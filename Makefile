@@ -4,7 +4,7 @@ JOBS ?= 2
 # make install: PREFIX (default /usr/local), under DESTDIR when it is set (a staging root).
 PREFIX ?= /usr/local
 
-.PHONY: all setup setup-cross setup-win32 build install demo test test-unit test-header test-install test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
+.PHONY: all setup setup-cross setup-win32 build install dist demo test test-unit test-header test-install test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
 FUZZ_SECONDS ?= 600
 
 all: build
@@ -26,6 +26,11 @@ build: setup
 # lib/cmake/Tessaly/ and share/man/man1/tessaly.1, from the build above.
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# The release packages in dist/, built in a clean build-dist/ (packaging/dist.sh):
+# tessaly-VERSION-win32.zip, tessaly-VERSION-linux-x86_64.tar.gz and their SHA256SUMS.
+dist: setup-cross
+	packaging/dist.sh
 
 demo: build
 	demo/run_demo.sh build/tessaly build/demo
@@ -108,4 +113,4 @@ bench: setup
 	build-bench/bench/tessaly_bench build-bench/Tessaly.so
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz build-i386 build-aarch64 build-mingw32 build-mingw64 build-win32
+	rm -rf dist build build-asan build-bench build-dist build-fuzz build-i386 build-aarch64 build-mingw32 build-mingw64 build-win32

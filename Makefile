@@ -4,7 +4,7 @@ JOBS ?= 2
 # make install: PREFIX (default /usr/local), under DESTDIR when it is set (a staging root).
 PREFIX ?= /usr/local
 
-.PHONY: all setup setup-cross setup-win32 build install dist demo test test-unit test-header test-install test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
+.PHONY: all setup setup-cross setup-win32 build install dist demo test test-unit test-header test-install test-dist test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
 FUZZ_SECONDS ?= 600
 
 all: build
@@ -83,6 +83,10 @@ test-windows: build setup-cross
 	cmake --build --preset mingw64 -j $(JOBS)
 	tests/windows/wine_e2e.sh build/tessaly build/tessaly_samples build-mingw64/tessaly.exe build-mingw64/wineprefix ../shared
 
+# make dist in two fresh clones of HEAD at different paths: identical archives, which work when unpacked.
+test-dist: setup-cross
+	tests/dist_test.sh .
+
 # The 32-bit Windows build run for real under 32-bit Wine, in an emulated guest (the
 # guest's parts and Wine prefix are kept in build-win32/guest): every host command
 # compared with the Linux build's, the hostile scaled loads, and the ABI host.
@@ -98,7 +102,7 @@ test-fuzz: build
 	fuzz/run_fuzzers.sh build-fuzz 30
 
 # The fuzz lane runs before the 32-bit one, which replays its corpus; the guest lane runs last.
-test: test-unit test-install test-header test-asan test-fuzz test-i386 test-aarch64 test-windows test-win32
+test: test-unit test-install test-header test-asan test-fuzz test-i386 test-aarch64 test-windows test-dist test-win32
 
 # Longer fuzzing: FUZZ_SECONDS per target (default 600).
 fuzz: build

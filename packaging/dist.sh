@@ -42,7 +42,7 @@ split_debug() {
     (cd "$folder" && export SOURCE_DATE_EPOCH=0 &&
         "$objcopy" --only-keep-debug "$name" "$name.debug" &&
         "$strip" --strip-all "$name" &&
-        "$objcopy" --add-gnu-debuglink="$name.debug" "$name")
+        "$objcopy" --add-gnu-debuglink="$name.debug" "$name" && chmod 644 "$name.debug")
 }
 
 # sums FOLDER: FOLDER/SHA256SUMS of every file under it, in name order.

@@ -42,7 +42,7 @@ EOF
 # The same with one false assertion, which must not compile.
 { echo '#include "tessaly/plugin.h"'; echo 'TESSALY_STATIC_ASSERT(sizeof(ImageRequest) == 0x121, ImageRequest_too_big);'; } >"$work/wrong.c"
 
-flags=(-Wall -Wextra -pedantic -Wconversion -Wsign-conversion -Wshadow -Wcast-align -Werror -I"$src/include")
+flags=(-Wall -Wextra -pedantic -Wundef -Wconversion -Wsign-conversion -Wshadow -Wcast-align -Werror -I"$src/include")
 # compile NAME COMPILER ARGS...: the host unit must compile cleanly, the wrong one must not.
 compile() {
     local name=$1 compiler=$2 lang

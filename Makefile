@@ -89,7 +89,7 @@ test-dist: setup-cross
 
 # The 32-bit Windows build run for real under 32-bit Wine, in an emulated guest (the
 # guest's parts and Wine prefix are kept in build-win32/guest): every host command
-# compared with the Linux build's, the hostile scaled loads, and the ABI host.
+# compared with the Linux build's, the hostile scaled loads, the ABI host and the example host.
 test-win32: build setup-win32
 	cmake --preset mingw32
 	cmake --build --preset mingw32 -j $(JOBS)

@@ -1,8 +1,10 @@
 # Thin wrapper over CMake presets. `make demo` and `make test` work on a fresh
 # Debian 12 machine as root: each installs what is missing first.
 JOBS ?= 2
+# make install: PREFIX (default /usr/local), under DESTDIR when it is set (a staging root).
+PREFIX ?= /usr/local
 
-.PHONY: all setup setup-cross setup-win32 build demo test test-unit test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
+.PHONY: all setup setup-cross setup-win32 build install dist demo test test-unit test-header test-install test-dist test-asan test-i386 test-aarch64 test-windows test-win32 test-fuzz bench fuzz clean
 FUZZ_SECONDS ?= 600
 
 all: build
@@ -20,6 +22,16 @@ build: setup
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
+# bin/tessaly, lib/tessaly/Tessaly.so, include/tessaly/plugin.h, lib/pkgconfig/tessaly.pc,
+# lib/cmake/Tessaly/ and share/man/man1/tessaly.1, from the build above.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# The release packages in dist/, built in a clean build-dist/ (packaging/dist.sh):
+# tessaly-VERSION-win32.zip, tessaly-VERSION-linux-x86_64.tar.gz and their SHA256SUMS.
+dist: setup-cross
+	packaging/dist.sh
+
 demo: build
 	demo/run_demo.sh build/tessaly build/demo
 
@@ -28,6 +40,16 @@ test-unit: build
 	@echo "== BMP suite through the plug-in"
 	@build/tests/tessaly_tests --gtest_filter='Conformance.*' | grep -v -e '^\[' -e '^Running main'
 	@tests/suite_host.sh build/tessaly ../shared
+
+# make install into a staging root, then the installed host, plug-in, man page and host build files.
+test-install: build
+	rm -rf build/install-test
+	$(MAKE) --no-print-directory install DESTDIR="$(CURDIR)/build/install-test" PREFIX=/opt/tessaly
+	tests/install_test.sh build/install-test /opt/tessaly .
+
+# plugin.h as C89, C99, C11, C++98 and C++20 (GCC and Clang, 64- and 32-bit, and mingw-w64).
+test-header: setup-cross
+	tests/header_test.sh .
 
 test-asan: setup
 	cmake --preset asan
@@ -61,9 +83,13 @@ test-windows: build setup-cross
 	cmake --build --preset mingw64 -j $(JOBS)
 	tests/windows/wine_e2e.sh build/tessaly build/tessaly_samples build-mingw64/tessaly.exe build-mingw64/wineprefix ../shared
 
+# make dist in two fresh clones of HEAD at different paths: identical archives, which work when unpacked.
+test-dist: setup-cross
+	tests/dist_test.sh .
+
 # The 32-bit Windows build run for real under 32-bit Wine, in an emulated guest (the
 # guest's parts and Wine prefix are kept in build-win32/guest): every host command
-# compared with the Linux build's, the hostile scaled loads, and the ABI host.
+# compared with the Linux build's, the hostile scaled loads, the ABI host and the example host.
 test-win32: build setup-win32
 	cmake --preset mingw32
 	cmake --build --preset mingw32 -j $(JOBS)
@@ -76,7 +102,7 @@ test-fuzz: build
 	fuzz/run_fuzzers.sh build-fuzz 30
 
 # The fuzz lane runs before the 32-bit one, which replays its corpus; the guest lane runs last.
-test: test-unit test-asan test-fuzz test-i386 test-aarch64 test-windows test-win32
+test: test-unit test-install test-header test-asan test-fuzz test-i386 test-aarch64 test-windows test-dist test-win32
 
 # Longer fuzzing: FUZZ_SECONDS per target (default 600).
 fuzz: build
@@ -91,4 +117,4 @@ bench: setup
 	build-bench/bench/tessaly_bench build-bench/Tessaly.so
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz build-i386 build-aarch64 build-mingw32 build-mingw64 build-win32
+	rm -rf dist build build-asan build-bench build-dist build-fuzz build-i386 build-aarch64 build-mingw32 build-mingw64 build-win32

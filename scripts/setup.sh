@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, and nothing when they are present.
 #   scripts/setup.sh base    build, unit tests, sanitizer lane, demo (libpng for the host's PNG files,
-#                            Little CMS as the colour tests' oracle, Chromium for the demo page's check)
-#   scripts/setup.sh cross   the Windows (mingw-w64, Wine) and i386 (multilib, qemu) lanes
+#                            Little CMS as the colour tests' oracle, Chromium for the demo page's check),
+#                            install lane (man-db and pkg-config for the installed page and host build)
+#   scripts/setup.sh cross   the Windows (mingw-w64, Wine), i386 (multilib, qemu), header and dist lanes
 #   scripts/setup.sh arm     the 64-bit Arm lane (cross g++, qemu-user)
 #   scripts/setup.sh win32   the 32-bit Windows lane: a QEMU guest running 32-bit Wine,
 #                            with Debian's kernel unpacked into build-win32/guest/kernel
@@ -14,9 +15,9 @@ packages=()
 kernel=no
 for group in "$@"; do
     case "$group" in
-    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils chromium liblcms2-dev) ;;
+    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils chromium liblcms2-dev man-db pkg-config) ;;
     cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib
-                      liblcms2-dev:i386) ;;
+                      liblcms2-dev:i386 unzip) ;;
     arm) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
     # The guest runs the machine's own root, so 32-bit Wine is installed here although
     # only the guest's kernel can execute it.

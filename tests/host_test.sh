@@ -51,7 +51,7 @@ contains "about id" "$work/out" "{E3F4187E-DADC-4477-866F-970DE54F0980}"
 contains "about name" "$work/out" "Bitmap Plugin"
 contains "about description" "$work/out" "This Plug In is Use to operate bmp file"
 check "version" 0 "$host" --version
-contains "host version" "$work/out" "tessaly 1.0.0.1 (reference host)"
+contains "host version" "$work/out" "tessaly 1.0.0 (reference host)"
 contains "plug-in version" "$work/out" "Tessaly plug-in 1.0.0.1 ("
 check "help" 0 "$host" --help
 for c in about info load convert isgray loadgray savegray; do check "$c --help" 0 "$host" "$c" --help; done

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace tessaly::kit {
@@ -121,6 +122,49 @@ std::string ModuleVersion(void*, TessalyBaseProc baseProc) {
 
 #endif
 
+#ifdef _WIN32
+constexpr char kPluginFile[] = "Tessaly.dll";
+#else
+constexpr char kPluginFile[] = "Tessaly.so";
+#endif
+
+// Where a host looks when no plug-in is named, in order: beside the executable
+// (a build folder, a Windows folder, an unpacked package), then the installed
+// layout's lib/tessaly/ beside its bin/.
+std::vector<std::string> DefaultPluginCandidates() {
+#ifdef _WIN32
+    std::vector<char> buffer(32768);
+    const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const std::string self(buffer.data(), n);
+#else
+    std::vector<char> buffer(4096);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    const std::string self(buffer.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+#endif
+    const std::filesystem::path folder = std::filesystem::path(self).parent_path();
+    if (folder.empty()) return {kPluginFile};
+    return {(folder / kPluginFile).string(),
+            (folder / ".." / "lib" / "tessaly" / kPluginFile).lexically_normal().string()};
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
+}
+
+// When `path` is the default plug-in and none exists at any place the default
+// search looks, the reason to report: every path tried and how to name one.
+std::string MissingDefaultPlugin(const std::string& path) {
+    const std::vector<std::string> candidates = DefaultPluginCandidates();
+    if (path != candidates.front()) return {};
+    std::string tried;
+    for (const std::string& candidate : candidates) {
+        if (Exists(candidate)) return {};
+        tried += (tried.empty() ? "" : " or ") + candidate;
+    }
+    return "no plug-in at " + tried + "; name one with --plugin PATH or TESSALY_PLUGIN";
+}
+
 template <class Fn>
 Fn Resolve(void* handle, const char* name) {
     return reinterpret_cast<Fn>(Symbol(handle, name));
@@ -135,7 +179,10 @@ PluginLibrary::~PluginLibrary() {
 bool PluginLibrary::Load(const std::string& path, std::string& error) {
     if (handle_) CloseLibrary(handle_);  // a library that lacked an export, loaded before
     handle_ = OpenLibrary(path, error);
-    if (!handle_) return false;
+    if (!handle_) {
+        if (std::string missing = MissingDefaultPlugin(path); !missing.empty()) error = missing;
+        return false;
+    }
     baseProc = Resolve<TessalyBaseProc>(handle_, "BaseProc");
     paramProc = Resolve<TessalyParamProc>(handle_, "ParamProc");
     imageProc = Resolve<TessalyImageProc>(handle_, "ImageProc");
@@ -157,19 +204,10 @@ bool PluginLibrary::Load(const std::string& path, std::string& error) {
 std::string PluginLibrary::Version() const { return handle_ && baseProc ? ModuleVersion(handle_, baseProc) : ""; }
 
 std::string DefaultPluginPath() {
-#ifdef _WIN32
-    std::vector<char> buffer(32768);
-    const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    const std::string self(buffer.data(), n);
-    const auto slash = self.find_last_of("\\/");
-    return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + "Tessaly.dll";
-#else
-    std::vector<char> buffer(4096);
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return "Tessaly.so";
-    const std::string self(buffer.data(), static_cast<std::size_t>(n));
-    return self.substr(0, self.find_last_of('/') + 1) + "Tessaly.so";
-#endif
+    const std::vector<std::string> candidates = DefaultPluginCandidates();
+    for (const std::string& candidate : candidates)
+        if (Exists(candidate)) return candidate;
+    return candidates.front();
 }
 
 }  // namespace tessaly::kit

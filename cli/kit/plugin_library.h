@@ -19,6 +19,7 @@ public:
 
     // False with the reason in `error` (which does not repeat the path) when the
     // library or one of its exports is missing; the three pointers are then null.
+    // A missing DefaultPluginPath() is reported with every path it was looked for.
     [[nodiscard]] bool Load(const std::string& path, std::string& error);
 
     // The version the plug-in's build recorded in the library ("1.0.0.1"): its
@@ -34,7 +35,10 @@ private:
     void* handle_ = nullptr;
 };
 
-// The plug-in beside the running executable (Tessaly.so, or Tessaly.dll on Windows).
+// The plug-in a host loads when none is named (Tessaly.so, or Tessaly.dll on
+// Windows): the first that exists of the one beside the running executable and
+// the one in ../lib/tessaly/ from its folder (the installed layout); the first
+// of them when neither exists.
 std::string DefaultPluginPath();
 
 }  // namespace tessaly::kit

@@ -2,8 +2,8 @@
  * Tessaly host interface: the records a host exchanges with the plug-in, the
  * command codes of ImageProc and the three exported entry points.
  *
- * C-compatible, so a host written in C can include it. Every record is a fixed
- * byte layout, little-endian, packed to 4 bytes.
+ * Compiles as C89 and later and as C++98 and later, so any host can include
+ * it. Every record is a fixed byte layout, little-endian, packed to 4 bytes.
  *
  * 32-bit hosts (the layout the plug-in was made for): every pointer is 4 bytes,
  *   PluginDescriptor is 0x230 bytes, ImageRequest 0x120, ImageRecord 0x128.
@@ -51,6 +51,11 @@
 #ifndef TESSALY_PLUGIN_H
 #define TESSALY_PLUGIN_H
 
+/* This header's version: MAJOR * 10000 + MINOR * 100 + PATCH of the Tessaly
+ * release that ships it (1.0.0). Records, codes and entry points never change
+ * within a major version; a later header only adds. */
+#define TESSALY_PLUGIN_H_VERSION 10000
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -66,11 +71,19 @@
 #define TESSALY_CDECL
 #endif
 
-#ifdef __cplusplus
-#define TESSALY_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-extern "C" {
+/* TESSALY_STATIC_ASSERT(condition, name): a compile-time check in every dialect
+ * the header supports (C89 and C++98 on). Before C11 and C++11 a false
+ * condition declares an array of -1 elements, an error that names `name`. */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201103L))
+#define TESSALY_STATIC_ASSERT(condition, name) static_assert(condition, #name)
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define TESSALY_STATIC_ASSERT(condition, name) _Static_assert(condition, #name)
 #else
-#define TESSALY_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#define TESSALY_STATIC_ASSERT(condition, name) typedef char TessalyStaticAssert_##name[(condition) ? 1 : -1]
+#endif
+
+#ifdef __cplusplus
+extern "C" {
 #endif
 
 /* Command codes of ImageProc. 5 and every value outside 2..9 do nothing. */
@@ -138,26 +151,26 @@ typedef struct ImageRecord {
 
 #pragma pack(pop)
 
-TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginId) == 0x004, "pluginId");
-TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginName) == 0x014, "pluginName");
-TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginDescription) == 0x118, "pluginDescription");
-TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, trailing) == 0x224, "trailing");
-TESSALY_STATIC_ASSERT(sizeof(PluginDescriptor) == 0x230, "PluginDescriptor size");
+TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginId) == 0x004, PluginDescriptor_pluginId);
+TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginName) == 0x014, PluginDescriptor_pluginName);
+TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, pluginDescription) == 0x118, PluginDescriptor_pluginDescription);
+TESSALY_STATIC_ASSERT(offsetof(PluginDescriptor, trailing) == 0x224, PluginDescriptor_trailing);
+TESSALY_STATIC_ASSERT(sizeof(PluginDescriptor) == 0x230, PluginDescriptor_size);
 
-TESSALY_STATIC_ASSERT(offsetof(ImageRequest, filePath) == 0x004, "filePath");
-TESSALY_STATIC_ASSERT(offsetof(ImageRequest, x) == 0x108, "x");
-TESSALY_STATIC_ASSERT(offsetof(ImageRequest, y) == 0x10C, "y");
-TESSALY_STATIC_ASSERT(offsetof(ImageRequest, width) == 0x110, "width");
-TESSALY_STATIC_ASSERT(offsetof(ImageRequest, height) == 0x114, "height");
-TESSALY_STATIC_ASSERT(offsetof(ImageRequest, bitCount) == 0x118, "bitCount");
-TESSALY_STATIC_ASSERT(offsetof(ImageRequest, compression) == 0x11C, "compression");
-TESSALY_STATIC_ASSERT(sizeof(ImageRequest) == 0x120, "ImageRequest size");
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, filePath) == 0x004, ImageRequest_filePath);
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, x) == 0x108, ImageRequest_x);
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, y) == 0x10C, ImageRequest_y);
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, width) == 0x110, ImageRequest_width);
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, height) == 0x114, ImageRequest_height);
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, bitCount) == 0x118, ImageRequest_bitCount);
+TESSALY_STATIC_ASSERT(offsetof(ImageRequest, compression) == 0x11C, ImageRequest_compression);
+TESSALY_STATIC_ASSERT(sizeof(ImageRequest) == 0x120, ImageRequest_size);
 
-TESSALY_STATIC_ASSERT(offsetof(ImageRecord, info) == 0x004, "info");
-TESSALY_STATIC_ASSERT(offsetof(ImageRecord, typeText) == 0x01C, "typeText");
-TESSALY_STATIC_ASSERT(offsetof(ImageRecord, isGray) == 0x120, "isGray");
-TESSALY_STATIC_ASSERT(offsetof(ImageRecord, pixels) == 0x124, "pixels");
-TESSALY_STATIC_ASSERT(sizeof(ImageRecord) == 0x124 + sizeof(void*), "ImageRecord size");
+TESSALY_STATIC_ASSERT(offsetof(ImageRecord, info) == 0x004, ImageRecord_info);
+TESSALY_STATIC_ASSERT(offsetof(ImageRecord, typeText) == 0x01C, ImageRecord_typeText);
+TESSALY_STATIC_ASSERT(offsetof(ImageRecord, isGray) == 0x120, ImageRecord_isGray);
+TESSALY_STATIC_ASSERT(offsetof(ImageRecord, pixels) == 0x124, ImageRecord_pixels);
+TESSALY_STATIC_ASSERT(sizeof(ImageRecord) == 0x124 + sizeof(void*), ImageRecord_size);
 
 /* BaseProc: selector 0 fills the descriptor; any other selector does nothing. Returns 0. */
 typedef int32_t(TESSALY_CDECL* TessalyBaseProc)(int32_t selector, int32_t unused,

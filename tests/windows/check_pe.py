@@ -1,13 +1,18 @@
 """Checks the built Tessaly.dll byte for byte: PE32 for i386, a DLL, exports
 BaseProc/ParamProc/ImageProc at ordinals 1/2/3 by undecorated names, only
-system DLLs imported, the version resource's texts and numbers, and that
-ImageProc removes its 12 bytes of arguments (ret 0xc).
+system DLLs imported, the version resource's texts and numbers, no build time
+anywhere (file header, export and resource directories, version resource,
+debug directory), and that ImageProc removes its 12 bytes of arguments (ret 0xc).
+With --stripped DEBUG_FILE (a release build): no debug sections, and a debug
+link naming DEBUG_FILE with its CRC.
 
-usage: check_pe.py Tessaly.dll OBJDUMP
+usage: check_pe.py Tessaly.dll OBJDUMP [--stripped DEBUG_FILE]
 """
+import os
 import struct
 import subprocess
 import sys
+import zlib
 
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "advapi32.dll", "ntdll.dll"}
 WANT_STRINGS = {
@@ -31,10 +36,12 @@ def check(cond, what):
 
 
 path, objdump = sys.argv[1], sys.argv[2]
+debug_file = sys.argv[4] if len(sys.argv) == 5 and sys.argv[3] == "--stripped" else None
 data = open(path, "rb").read()
 pe = struct.unpack_from("<I", data, 0x3C)[0]
 check(data[pe:pe + 4] == b"PE\0\0", "PE signature")
-machine, nsections, _, _, _, optsize, characteristics = struct.unpack_from("<HHIIIHH", data, pe + 4)
+machine, nsections, stamp, symbols, nsymbols, optsize, characteristics = struct.unpack_from("<HHIIIHH", data, pe + 4)
+check(stamp == 0, f"no link time in the file header (0x{stamp:x})")
 check(machine == 0x14C, f"machine i386 (0x{machine:x})")
 check(characteristics & 0x2000 != 0, f"characteristics mark a DLL (0x{characteristics:x})")
 opt = pe + 24
@@ -42,10 +49,16 @@ check(struct.unpack_from("<H", data, opt)[0] == 0x10B, "optional header is PE32"
 image_base = struct.unpack_from("<I", data, opt + 28)[0]
 directories = opt + 96
 sections = []
+section_names = {}
 for i in range(nsections):
     s = opt + optsize + 40 * i
-    _, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", data, s)
+    name, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", data, s)
     sections.append((vaddr, max(vsize, rawsize), rawptr))
+    name = name.rstrip(b"\0").decode("ascii")
+    if name.startswith("/"):  # a long name, in the string table after the symbols
+        o = symbols + 18 * nsymbols + int(name[1:])
+        name = data[o:data.index(b"\0", o)].decode("ascii")
+    section_names[name] = (rawptr, rawsize, vsize)
 
 
 def at(rva):
@@ -69,6 +82,7 @@ for i in range(nnames):
     name = cstring(struct.unpack_from("<I", data, at(names) + 4 * i)[0])
     index = struct.unpack_from("<H", data, at(ordinals) + 2 * i)[0]
     exports[name] = (base + index, struct.unpack_from("<I", data, at(funcs) + 4 * index)[0])
+check(struct.unpack_from("<I", data, e + 4)[0] == 0, "no time in the export directory")
 check(sorted(exports) == ["BaseProc", "ImageProc", "ParamProc"], f"exports are exactly three: {sorted(exports)}")
 for name, ordinal in (("BaseProc", 1), ("ParamProc", 2), ("ImageProc", 3)):
     check(exports.get(name, (None,))[0] == ordinal, f"{name} is ordinal {ordinal}")
@@ -90,7 +104,11 @@ resource_rva = struct.unpack_from("<I", data, directories + 16)[0]
 root = at(resource_rva)
 
 
+resource_stamps = []
+
+
 def entries(offset):
+    resource_stamps.append(struct.unpack_from("<I", data, offset + 4)[0])
     named, ids = struct.unpack_from("<HH", data, offset + 12)
     for i in range(named + ids):
         ident, target = struct.unpack_from("<II", data, offset + 16 + 8 * i)
@@ -107,6 +125,7 @@ for ident, target in entries(root):
         rva, size = struct.unpack_from("<II", data, root + t3)
         version = data[at(rva):at(rva) + size]
 check(version is not None, "a version resource")
+check(resource_stamps and not any(resource_stamps), f"no time in the resource directories {resource_stamps}")
 strings = {}
 fixed = None
 if version:
@@ -140,6 +159,26 @@ if fixed:
     check((fixed[2], fixed[3]) == (0x00010000, 0x00000001), "FileVersion 1.0.0.1")
     check((fixed[4], fixed[5]) == (0x00010000, 0x00000001), "ProductVersion 1.0.0.1")
     check(fixed[9] == 2, "file type VFT_DLL")
+    check((fixed[11], fixed[12]) == (0, 0), "no file date in the version resource")
+
+# A debug directory, when there is one, carries no time either.
+debug_rva, debug_size = struct.unpack_from("<II", data, directories + 8 * 6)
+debug_stamps = [struct.unpack_from("<I", data, at(debug_rva) + o + 4)[0] for o in range(0, debug_size, 28)]
+check(not any(debug_stamps), f"no time in the debug directory {debug_stamps}")
+
+if debug_file:
+    debug_sections = sorted(n for n in section_names if n.startswith(".debug"))
+    check(not debug_sections, f"stripped: no debug sections {debug_sections}")
+    link = section_names.get(".gnu_debuglink")
+    check(link is not None, "a .gnu_debuglink section")
+    if link:
+        rawptr, rawsize, vsize = link
+        body = data[rawptr:rawptr + min(rawsize, vsize)]
+        name = body[:body.index(b"\0")].decode("ascii")
+        crc = struct.unpack_from("<I", body, (len(name) + 4) & ~3)[0]
+        want = zlib.crc32(open(debug_file, "rb").read()) & 0xFFFFFFFF
+        check(name == os.path.basename(debug_file), f"the debug link names {os.path.basename(debug_file)} ({name})")
+        check(crc == want, f"the debug link's CRC is the debug file's (0x{crc:08x}, file 0x{want:08x})")
 
 # ImageProc is stdcall: its code returns with ret 0xc (removing 12 bytes).
 image_proc = exports.get("ImageProc", (0, 0))[1]

@@ -3,11 +3,12 @@
 # mingw-w64) under 32-bit Wine, in an emulated x86-64 guest (guest/boot.sh),
 # since this machine's kernel cannot execute 32-bit code. In the guest
 # (win32_job.sh) abi_host.exe checks the calling conventions and every record
-# byte around each command; tessaly.exe runs every host command on the samples
-# and the BMP suite (lane.sh) in one process, and each hostile scaled load
-# below in a process of its own. Output, exit statuses and files must be
-# identical to the Linux build's; a crash, a page fault or a load over the
-# time limit fails the lane, and so does a guest that cannot boot.
+# byte around each command; the example host in C loads the DLL with
+# LoadLibraryA and calls its stdcall ImageProc; tessaly.exe runs every host
+# command on the samples and the BMP suite (lane.sh) in one process, and each
+# hostile scaled load below in a process of its own. Output, exit statuses
+# and files must be identical to the Linux build's; a crash, a page fault or a
+# load over the time limit fails the lane, and so does a guest that cannot boot.
 #
 # usage: win32_e2e.sh LINUX_HOST LINUX_SAMPLES WIN32_BUILD SHARED GUEST_DIR
 set -u
@@ -54,7 +55,8 @@ TABLE
     done <../hostile
 )
 
-cp "$build/tessaly.exe" "$build/Tessaly.dll" "$build/abi_host.exe" "$here/lane.sh" "$job/bin/"
+cp "$build/tessaly.exe" "$build/Tessaly.dll" "$build/abi_host.exe" "$build/examples/tessaly_host_example.exe" \
+    "$here/lane.sh" "$here/../example_host_test.sh" "$job/bin/"
 cp "$here/win32_job.sh" "$job/job.sh"
 # A Wine prefix set up in the guest is kept here and reused while Wine's version stays
 # (setting one up takes the guest minutes).
@@ -73,6 +75,8 @@ tar -C "$job/windows" -xf "$job/windows.tar" || exit 1
 cat "$job/abi.out"
 status=0
 [ "$(cat "$job/abi.status")" = 0 ] || { echo "ABI host: exit status $(cat "$job/abi.status")"; status=1; }
+cat "$job/example.out"
+[ "$(cat "$job/example.status")" = 0 ] || { echo "example host: exit status $(cat "$job/example.status")"; status=1; }
 compare_runs "$job" "Win32 run" || status=1
 echo "Win32 run: $(($(date +%s) - started)) s"
 exit $status

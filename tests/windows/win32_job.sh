@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The 32-bit lane's job, run inside the guest with the job's folder at /job
 # (see win32_e2e.sh): a 32-bit Wine prefix (the machine's kept one, or a new
-# one handed back in /job/wineprefix.tar), the ABI host, the command list in
-# one tessaly.exe process and each hostile load in its own. Results go to /job.
+# one handed back in /job/wineprefix.tar), the ABI host, the example host,
+# the command list in one tessaly.exe process and each hostile load in its
+# own. Results go to /job.
 set -u
 source /job/bin/lane.sh
 source /job/env
@@ -34,6 +35,10 @@ fi
 (cd /tmp/run/abi && timeout -k 5 120 "$wine" ../bin/abi_host.exe ../bin/Tessaly.dll </dev/null >/job/abi.out 2>&1
     echo $? >/job/abi.status)
 elapsed "ABI host"
+(cd /tmp/run/bin && bash ./example_host_test.sh Tessaly.dll ../in/card-24bit-topdown.bmp \
+    timeout -k 5 120 "$wine" ./tessaly_host_example.exe >/job/example.out 2>&1
+    echo $? >/job/example.status)
+elapsed "example host"
 cd /tmp/run/out
 run_batch /job/commands ../windows.out timeout -k 5 300 "$wine" ../bin/tessaly.exe </dev/null
 elapsed "$(grep -c . /job/commands) commands"

@@ -3,11 +3,13 @@
 # Tessaly.dll by path (checking its exports by name and by ordinal) and runs
 # every command on generated files and on the BMP suite (lane.sh) in one
 # process; its printed output, exit statuses and every file it writes must be
-# identical to the Linux build's on the same inputs.
+# identical to the Linux build's on the same inputs. Then the example host in C
+# (examples/host.c) loads the DLL with LoadLibraryA.
 #
 # usage: wine_e2e.sh LINUX_HOST LINUX_SAMPLES WINDOWS_HOST WINEPREFIX SHARED
 set -u
-source "$(dirname "$0")/lane.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lane.sh"
 linux_host=$(realpath "$1")
 windows_host=$(realpath "$3")
 mkdir -p "$4"
@@ -39,4 +41,12 @@ links=0
 if [ ! -L "$work/windows/symlink.bmp" ] || [ "$(stat -c %h "$work/windows/linked.bmp")" != 2 ]; then
     echo "DIFFERENT links: the Windows build broke a link"; links=1
 fi
-compare_runs "$work" "Wine run" && [ "$links" = 0 ]
+
+# The example host in C, built for Windows: LoadLibraryA finds Tessaly.dll beside it.
+mkdir -p "$work/example"
+cp "$(dirname "$windows_host")/Tessaly.dll" "$(dirname "$windows_host")/examples/tessaly_host_example.exe" \
+    "$work/in/card-24bit-topdown.bmp" "$work/example/"
+example=0
+(cd "$work/example" && "$here/../example_host_test.sh" Tessaly.dll card-24bit-topdown.bmp \
+    "$wine" tessaly_host_example.exe) || example=1
+compare_runs "$work" "Wine run" && [ "$links" = 0 ] && [ "$example" = 0 ]

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, and nothing when they are present.
 #   scripts/setup.sh base    build, unit tests, sanitizer lane, demo (libpng for the host's PNG files,
+#                            Pillow, gdk-pixbuf and ImageMagick as readers of our saves,
 #                            Little CMS as the colour tests' oracle, Chromium for the demo page's check),
 #                            install lane (man-db and pkg-config for the installed page and host build)
 #   scripts/setup.sh cross   the Windows (mingw-w64, Wine), i386 (multilib, qemu), header and dist lanes
@@ -15,7 +16,8 @@ packages=()
 kernel=no
 for group in "$@"; do
     case "$group" in
-    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils chromium liblcms2-dev man-db pkg-config) ;;
+    base) packages+=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libstb-dev libpng-dev python3-pil binutils chromium liblcms2-dev man-db pkg-config
+                    imagemagick python3-gi gir1.2-gdkpixbuf-2.0) ;;
     cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib
                       liblcms2-dev:i386 unzip) ;;
     arm) packages+=(g++-aarch64-linux-gnu qemu-user) ;;

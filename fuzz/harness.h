@@ -17,6 +17,7 @@
 
 #include "bmp/read/bmp_reader.h"
 #include "bmp/read/decode.h"
+#include "bmp/read/describe.h"
 #include "bmp/read/geometry.h"
 #include "bmp/read/image_view.h"
 #include "bmp/write/encode.h"
@@ -123,15 +124,27 @@ inline void RleKernel(const std::uint8_t* data, std::size_t size) {
     const DecodeKind kind = kinds[data[2] % 4];
     PixelTable table;
     for (std::uint32_t i = 0; i < 256; ++i) table[i] = 0xFF000000u | i;
-    std::vector<std::uint32_t> out(w * h, 0x12345678u);  // no table entry makes this value
-    ImageRows rows(ImageView{out.data(), w, h});
-    PixelSink<ImageRows> sink(rows, data[2] & 0x80);
-    std::array<std::uint8_t, 1024> buffer;
-    ByteReader in(MemorySource(std::span<const std::uint8_t>(data + 3, size - 3)), buffer);
-    if (kind == DecodeKind::Huffman1d) DecodeHuffman1d(in, table, w, sink);
-    else DecodeRle(kind, in, table, w, sink);
-    for (const std::uint32_t p : out)
-        if (p == 0x12345678u) std::abort();  // an element was never written
+    // The stream decoded, noting what it needed forgiving; every element must be defined.
+    const auto decode = [&](std::span<const std::uint8_t> stream, StreamNotes* notes) {
+        std::vector<std::uint32_t> out(w * h, 0x12345678u);  // no table entry makes this value
+        ImageRows rows(ImageView{out.data(), w, h});
+        PixelSink<ImageRows> sink(rows, data[2] & 0x80);
+        std::array<std::uint8_t, 1024> buffer;
+        ByteReader in(MemorySource(stream), buffer);
+        if (kind == DecodeKind::Huffman1d) DecodeHuffman1d(in, table, w, sink, notes);
+        else DecodeRle(kind, in, table, w, sink, notes);
+        for (const std::uint32_t p : out)
+            if (p == 0x12345678u) std::abort();  // an element was never written
+        return out;
+    };
+    const std::span<const std::uint8_t> stream(data + 3, size - 3);
+    StreamNotes notes;
+    const auto image = decode(stream, &notes);
+    // A stream reported whole defines the image itself: bytes after it change nothing.
+    if (notes.endedEarly || notes.pastImage) return;
+    std::vector<std::uint8_t> twin(stream.begin(), stream.end());
+    twin.insert(twin.end(), {0x05, 0xAA, 0x00, 0x04, 0x12, 0x34, 0x56, 0x78, 0x00, 0x00, 0x03, 0x99});
+    if (decode(twin, nullptr) != image) std::abort();
 }
 
 // Plain (uncompressed) decoding over bytes in memory. The first four bytes
@@ -159,15 +172,25 @@ inline void PlainKernel(const std::uint8_t* data, std::size_t size) {
     layout.masks = f.bits == 16 ? ChannelMasks{0xF800, 0x07E0, 0x001F, 0} : ChannelMasks{0xFF0000, 0xFF00, 0xFF, 0};
     layout.pixelOffset = 4;
     layout.stride = RowStride(layout.width, f.bits);
-    std::vector<std::uint8_t> scratch(64 + data[3] * 16u);  // 64 to 4144 bytes: 8 pixels of any depth and more
-    ByteReader in(MemorySource(std::span<const std::uint8_t>(data, size)), scratch);
     PixelTable table;
     for (std::uint32_t i = 0; i < 256; ++i) table[i] = 0xFF000000u | i * 0x010101u;
-    std::vector<std::uint32_t> out(std::size_t{layout.width} * layout.height, 0x12345678u);  // no decoder makes this
-    ImageRows rows(ImageView{out.data(), layout.width, layout.height});
-    DecodeImage(in, layout, table, rows);
-    for (const std::uint32_t p : out)
-        if (p == 0x12345678u) std::abort();  // an element was never written
+    const auto decode = [&](std::span<const std::uint8_t> file) {
+        std::vector<std::uint8_t> scratch(64 + data[3] * 16u);  // 64 to 4144 bytes: 8 pixels of any depth and more
+        ByteReader in(MemorySource(file), scratch);
+        std::vector<std::uint32_t> out(std::size_t{layout.width} * layout.height, 0x12345678u);  // no decoder makes this
+        ImageRows rows(ImageView{out.data(), layout.width, layout.height});
+        DecodeImage(in, layout, table, rows);
+        for (const std::uint32_t p : out)
+            if (p == 0x12345678u) std::abort();  // an element was never written
+        return out;
+    };
+    const std::span<const std::uint8_t> file(data, size);
+    const auto image = decode(file);
+    // Pixel data reported whole is read whole: bytes after it change nothing.
+    if (PixelDataShortOf(layout, size)) return;
+    std::vector<std::uint8_t> twin(file.begin(), file.end());
+    twin.resize(twin.size() + 64, 0xA5);
+    if (decode(twin) != image) std::abort();
 }
 
 }  // namespace tessaly::fuzz

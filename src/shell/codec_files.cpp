@@ -60,11 +60,12 @@ int BmpCodec::SaveGrayBmp(const char* path, const void* pixels, std::int32_t wid
     return Folded(Save(path, SaveRequest{SaveFormat::Gray8, width, height, pixels}));
 }
 
-BmpDescription Describe(const char* path) {
+BmpDescription Describe(const char* path, bool readPixels) {
     InputFile file;
     const Outcome opened = file.Open(path);
     std::vector<std::uint8_t> scratch(kReadChunkBytes);
-    return Describe(BmpReader(opened.Ok() ? file.Source() : ByteSource{}, scratch, opened));
+    BmpReader reader(opened.Ok() ? file.Source() : ByteSource{}, scratch, opened);
+    return Describe(reader, readPixels);
 }
 
 }  // namespace tessaly

@@ -113,15 +113,17 @@ void DecodeUncompressed(ByteReader& in, const BmpLayout& layout, const PixelTabl
 }  // namespace decode
 
 // Decodes the pixel data, from the layout's pixel offset on, into `rows`,
-// a row target of the file's width and height.
+// a row target of the file's width and height. With `notes`, what a
+// compressed stream needed forgiving is noted there.
 template <class Rows>
-void DecodeImage(ByteReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows) {
+void DecodeImage(ByteReader& in, const BmpLayout& layout, const PixelTable& table, Rows& rows,
+                 StreamNotes* notes = nullptr) {
     in.Seek(layout.pixelOffset);
     if (layout.kind == DecodeKind::Uncompressed) return decode::DecodeUncompressed(in, layout, table, rows);
     // The stream runs to the end of the file and is read piece by piece as commands need it.
     PixelSink<Rows> sink(rows, !layout.topDown);
-    if (layout.kind == DecodeKind::Huffman1d) return DecodeHuffman1d(in, table, layout.width, sink);
-    DecodeRle(layout.kind, in, table, layout.width, sink);
+    if (layout.kind == DecodeKind::Huffman1d) return DecodeHuffman1d(in, table, layout.width, sink, notes);
+    DecodeRle(layout.kind, in, table, layout.width, sink, notes);
 }
 
 }  // namespace tessaly

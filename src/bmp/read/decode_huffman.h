@@ -28,6 +28,7 @@
 #include <span>
 
 #include "bmp/read/byte_reader.h"
+#include "bmp/read/damage.h"
 #include "bmp/read/decode_plain.h"
 #include "bmp/read/pixel_sink.h"
 
@@ -143,6 +144,8 @@ public:
         }
         return count_;
     }
+    // Bits read from the stream but not yet used.
+    [[nodiscard]] unsigned Buffered() const { return count_; }
     // The next n bits (n <= 32); positions past the stream's end read as zero.
     [[nodiscard]] unsigned Peek(unsigned n) const { return static_cast<unsigned>(bits_ >> (64 - n)); }
     // Drops n buffered bits (n <= count_).
@@ -229,20 +232,25 @@ inline bool LowBitFirst(ByteReader& in, std::size_t width, std::size_t height) {
 // White runs are palette entry 0, black runs entry 1; `width` is the image's
 // width in pixels. The bit order (the first pixel in a byte's high bit, or in
 // its low bit) is the one in which more of the stream reads as valid rows.
+// With `notes`, what the stream needed forgiving is noted there.
 template <class Rows>
-void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink) {
+void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink,
+                     StreamNotes* notes = nullptr) {
     using namespace huffman;
-    BitReader bits(in, LowBitFirst(in, width, sink.Remaining() / width));
+    const std::uint64_t elements = sink.Remaining();
+    BitReader bits(in, LowBitFirst(in, width, elements / width));
     const CodeTable* const byColour[2] = {&kWhiteTable, &kBlackTable};
     std::size_t x = 0;     // pixels placed in the current row
     unsigned colour = 0;   // 0 white, 1 black: the run being read
     bool runOpen = false;  // a make-up code waits for its terminating code
+    std::uint64_t runsCut = 0, rowsCut = 0;
     while (sink.Remaining() != 0) {
         const unsigned available = bits.Available();
         if (available == 0) break;
         if (bits.Peek(8) == 0) {  // fill bits and an EOL
             if (!SkipEol(bits)) break;
             // An EOL ends the row: pixels it did not reach are palette entry 0.
+            rowsCut += x != 0;
             if (x != 0 && !sink.Fill(table[0], width - x)) break;
             x = 0;
             colour = 0;
@@ -256,6 +264,7 @@ void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width,
         bits.Skip(length);
         // Limit: a run stops at the end of its row; the rest of it is dropped.
         const std::size_t placed = std::min<std::size_t>(run, width - x);
+        runsCut += placed < run;
         if (!sink.Fill(table[colour], placed)) break;
         x += placed;
         runOpen = run >= kTerminatingLimit;
@@ -264,6 +273,13 @@ void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width,
             x = 0;
             colour = 0;
         }
+    }
+    if (notes) {
+        notes->runsCut = runsCut;
+        notes->rowsCutShort = rowsCut;
+        notes->endedEarly = sink.Remaining() != 0 && !in.Failed();
+        notes->row = (elements - sink.Remaining()) / width;
+        notes->offset = in.Offset() - bits.Buffered() / 8;
     }
     // Limit: elements no code reached are palette entry 0, never leftover
     // memory; after a failed read the load fails, and nothing more is written.

@@ -25,8 +25,10 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <type_traits>
 
 #include "bmp/read/byte_reader.h"
+#include "bmp/read/damage.h"
 #include "bmp/read/decode_plain.h"
 #include "bmp/read/header.h"
 #include "bmp/read/pixel_sink.h"
@@ -37,13 +39,21 @@ namespace rle {
 struct RleState {
     std::size_t width;
     std::size_t x = 0;  // pixels placed in the current row, moved on by deltas
+    // How decoding ended, and what it forgave on the way (counted where the
+    // caller asks for it, and on the slow path, which costs nothing).
+    enum class End : std::uint8_t { StreamRanOut, EndOfBitmap, PastImage } end = End::StreamRanOut;
+    std::uint64_t runsCut = 0;
 };
 
 // How many of a run's n pixels land: runs stop at the end of the row and the
 // rest is dropped (the stream moves past the whole command), in every format.
 // Writers that overshoot the width with a row's last run (ImageMagick's RLE8)
 // rely on it; carrying the overshoot into the next row would shear the picture.
-inline std::size_t PixelsPlaced(const RleState& st, std::size_t n) { return st.x < st.width ? std::min(n, st.width - st.x) : 0; }
+inline std::size_t PixelsPlaced(RleState& st, std::size_t n) {
+    const std::size_t placed = st.x < st.width ? std::min(n, st.width - st.x) : 0;
+    st.runsCut += placed < n;
+    return placed;
+}
 
 inline std::uint32_t Bgr(const std::uint8_t* p) {
     return kOpaque | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
@@ -87,10 +97,17 @@ bool PlaceEscape(RleState& st, Sink& sink, std::uint32_t fill, std::size_t s, st
         st.x = 0;
         return more;
     }
-    if (s == 1) return false;
+    if (s == 1) {
+        st.end = RleState::End::EndOfBitmap;
+        return false;
+    }
     const std::uint64_t skip = dx + std::uint64_t{dy} * st.width;
     // Limit: a delta past the last element ends decoding; the rest is fill anyway.
-    if (skip > sink.Remaining() || !sink.Fill(fill, static_cast<std::size_t>(skip))) return false;
+    if (skip > sink.Remaining()) {
+        st.end = RleState::End::PastImage;
+        return false;
+    }
+    if (!sink.Fill(fill, static_cast<std::size_t>(skip))) return false;
     st.x += dx;
     return true;
 }
@@ -155,7 +172,7 @@ TESSALY_INLINE void PlaceRun(bool encoded, std::size_t n, std::size_t s, const s
 // pixels of room in the sink's piece are written through a cursor held here,
 // the sink told only when another path is taken; the last few commands of the
 // stream go through the reader's all-or-nothing Take.
-template <DecodeKind Kind, class Sink>
+template <DecodeKind Kind, bool Noted, class Sink>
 void RunCommands(ByteReader& in, const RunTables& t, RleState& st, Sink& sink) {
     const std::uint32_t fill = t.table[0];
     constexpr std::size_t kLongest = kLongestCommand<Kind>;
@@ -174,6 +191,7 @@ void RunCommands(ByteReader& in, const RunTables& t, RleState& st, Sink& sink) {
             const std::size_t bytes = c != 0 ? (Kind == DecodeKind::Rle24 ? 2 : 0) : AbsoluteBytes<Kind>(s);
             const std::size_t n = x < width ? std::min(c != 0 ? c : s, width - x) : 0;
             if (Kind != DecodeKind::Rle24 && (c != 0 || s >= 3) && n < 64 && n + 8 <= room) {
+                if constexpr (Noted) st.runsCut += (c != 0 ? c : s) > n;
                 PlaceRun<Kind>(c != 0, n, s, p + 2, out, t);
                 out += n;
                 room -= n;
@@ -236,24 +254,37 @@ void RunCommands(ByteReader& in, const RunTables& t, RleState& st, Sink& sink) {
 
 }  // namespace rle
 
-// `kind` is Rle8, Rle4 or Rle24; `width` is the image's width in pixels.
+// `kind` is Rle8, Rle4 or Rle24; `width` is the image's width in pixels. With
+// `notes`, what the stream needed forgiving is noted there.
 template <class Rows>
-void DecodeRle(DecodeKind kind, ByteReader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink) {
+void DecodeRle(DecodeKind kind, ByteReader& in, const PixelTable& table, std::size_t width, PixelSink<Rows>& sink,
+               StreamNotes* notes = nullptr) {
     using namespace rle;
     RleState st{width};
     RunTables t{table, {}};
+    const std::uint64_t elements = sink.Remaining();
     // The format is settled once here; the command loop never asks again.
-    switch (kind) {
-    case DecodeKind::Rle4:
-        MakeByteTable(table, t.pairs);
-        RunCommands<DecodeKind::Rle4>(in, t, st, sink);
-        break;
-    case DecodeKind::Rle24:
-        RunCommands<DecodeKind::Rle24>(in, t, st, sink);
-        break;
-    default:
-        RunCommands<DecodeKind::Rle8>(in, t, st, sink);
-        break;
+    const auto run = [&](auto noted) {
+        switch (kind) {
+        case DecodeKind::Rle4:
+            MakeByteTable(table, t.pairs);
+            return RunCommands<DecodeKind::Rle4, decltype(noted)::value>(in, t, st, sink);
+        case DecodeKind::Rle24: return RunCommands<DecodeKind::Rle24, decltype(noted)::value>(in, t, st, sink);
+        default: return RunCommands<DecodeKind::Rle8, decltype(noted)::value>(in, t, st, sink);
+        }
+    };
+    if (notes) run(std::true_type{});
+    else run(std::false_type{});
+    if (notes) {
+        const std::uint64_t stopped = (elements - sink.Remaining()) / width;
+        notes->runsCut = st.runsCut;
+        notes->pastImage = st.end == RleState::End::PastImage;
+        notes->endedEarly = st.end == RleState::End::StreamRanOut && sink.Remaining() != 0 && !in.Failed();
+        if (notes->pastImage || notes->endedEarly) {
+            notes->row = stopped;
+            notes->offset = in.Offset();
+        }
+        if (st.end == RleState::End::EndOfBitmap) notes->trailing = in.Remaining();
     }
     // Limit: elements no command reached are the fill pixel, never leftover
     // memory; after a failed read the load fails, and nothing more is written.

@@ -23,6 +23,7 @@ const char* DamageName(DamageKind kind) {
     case DamageKind::PlanesWrong: return "planesWrong";
     case DamageKind::HeaderSizeUnknown: return "headerSizeUnknown";
     case DamageKind::ResolutionOdd: return "resolutionOdd";
+    case DamageKind::BitOrderUnsure: return "bitOrderUnsure";
     }
     return "damage";
 }
@@ -60,6 +61,7 @@ std::string DamageText(const Damage& x, const BmpLayout& l) {
     case DamageKind::ResolutionOdd:
         return "resolution " + std::to_string(static_cast<std::int32_t>(x.a)) + " x " +
                std::to_string(static_cast<std::int32_t>(x.b)) + " pixels per metre is implausible";
+    case DamageKind::BitOrderUnsure: return "Huffman stream read low bit first, though high bit first is not ruled out";
     }
     return "damage";
 }

@@ -18,6 +18,7 @@ struct StreamNotes {
     std::uint64_t offset = 0;  // and the stream's offset there
     std::uint64_t runsCut = 0;  // runs that passed the end of their row (the rest of each dropped)
     std::uint64_t rowsCutShort = 0;  // Huffman rows an EOL ended before their last pixel
+    bool bitOrderUnsure = false;     // Huffman: low bit first chosen, high bit first not ruled out
     std::uint64_t trailing = 0;  // bytes after the end of bitmap
 };
 
@@ -40,6 +41,7 @@ enum class DamageKind : std::uint8_t {
     PlanesWrong,        // a: biPlanes
     HeaderSizeUnknown,  // a: biSize
     ResolutionOdd,      // a, b: biXPelsPerMeter, biYPelsPerMeter (as stored, two's complement)
+    BitOrderUnsure,     // Huffman 1-D read low bit first, the high-bit reading not ruled out
 };
 
 struct Damage {

@@ -186,21 +186,29 @@ inline bool SkipEol(BitReader& bits) {
 
 // How many rows, from the start, read as whole codes that fill exactly
 // `width` pixels each (with or without an EOL between them), up to `height`:
-// the stream's own evidence for a bit order.
-inline std::size_t ValidRows(ByteReader& in, bool lowBitFirst, std::size_t width, std::size_t height) {
+// the stream's own evidence for a bit order. `ranOut`: the count stopped at
+// the stream's end rather than at something no valid row holds.
+inline std::size_t ValidRows(ByteReader& in, bool lowBitFirst, std::size_t width, std::size_t height, bool& ranOut) {
+    ranOut = false;
     BitReader bits(in, lowBitFirst);
     std::size_t rows = 0, x = 0;
     unsigned colour = 0;
     bool runOpen = false;
     while (rows < height) {
         const unsigned available = bits.Available();
-        if (available == 0) break;
+        if (available == 0) {
+            ranOut = true;
+            break;
+        }
         if (bits.Peek(8) == 0) {  // an EOL: only between rows
-            if (x != 0 || !SkipEol(bits)) break;
+            if (x != 0) break;
+            ranOut = !SkipEol(bits);
+            if (ranOut) break;
             continue;
         }
         const std::uint16_t entry = (colour == 0 ? kWhiteTable : kBlackTable).entries[bits.Peek(kMaxCodeBits)];
         const unsigned length = entry >> 12, run = entry & 0x0FFFu;
+        ranOut = length > available;
         if (length == 0 || length > available || run > width - x) break;
         bits.Skip(length);
         x += run;
@@ -217,13 +225,17 @@ inline std::size_t ValidRows(ByteReader& in, bool lowBitFirst, std::size_t width
 
 // Compat: the OS/2 header has no field for the bit order. The first pixel is
 // a byte's high bit, as fax files and the BMP suite store it, unless the other
-// order reads more of the image as valid rows.
-inline bool LowBitFirst(ByteReader& in, std::size_t width, std::size_t height) {
+// order reads more of the image as valid rows. `unsure`: the other order was
+// chosen while the high-bit reading had only run out of stream, so it cannot
+// be ruled out.
+inline bool LowBitFirst(ByteReader& in, std::size_t width, std::size_t height, bool& unsure) {
     const std::uint64_t start = in.Offset();
-    const std::size_t high = ValidRows(in, false, width, height);
+    bool highRanOut = false, lowRanOut = false;
+    const std::size_t high = ValidRows(in, false, width, height, highRanOut);
     in.Seek(start);
-    const std::size_t low = high < height ? ValidRows(in, true, width, height) : 0;
+    const std::size_t low = high < height ? ValidRows(in, true, width, height, lowRanOut) : 0;
     in.Seek(start);
+    unsure = low > high && highRanOut;
     return low > high;
 }
 
@@ -238,7 +250,8 @@ void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width,
                      StreamNotes* notes = nullptr) {
     using namespace huffman;
     const std::uint64_t elements = sink.Remaining();
-    BitReader bits(in, LowBitFirst(in, width, elements / width));
+    bool orderUnsure = false;
+    BitReader bits(in, LowBitFirst(in, width, elements / width, orderUnsure));
     const CodeTable* const byColour[2] = {&kWhiteTable, &kBlackTable};
     std::size_t x = 0;     // pixels placed in the current row
     unsigned colour = 0;   // 0 white, 1 black: the run being read
@@ -277,6 +290,7 @@ void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width,
     if (notes) {
         notes->runsCut = runsCut;
         notes->rowsCutShort = rowsCut;
+        notes->bitOrderUnsure = orderUnsure;
         notes->endedEarly = sink.Remaining() != 0 && !in.Failed();
         notes->row = (elements - sink.Remaining()) / width;
         notes->offset = in.Offset() - bits.Buffered() / 8;

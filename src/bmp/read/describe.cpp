@@ -118,6 +118,7 @@ BmpDescription Describe(BmpReader& reader, bool readPixels) {
     if (indexed && rows.pastTable != 0) d.damage.push_back({DamageKind::IndexPastTable, rows.pastTable, l.table.entries});
     if (notes.runsCut != 0) d.damage.push_back({DamageKind::RunsCut, notes.runsCut});
     if (notes.rowsCutShort != 0) d.damage.push_back({DamageKind::RowsCutShort, notes.rowsCutShort});
+    if (notes.bitOrderUnsure) d.damage.push_back({DamageKind::BitOrderUnsure});
     // biSizeImage may be 0 for uncompressed pixels; else it is the pixel data's size (a stream's, up to its end).
     const std::uint64_t sizeImage = h.infoHeader.biSizeImage;
     // A Huffman stream has no end of bitmap: it runs to the end of the file.

@@ -379,10 +379,21 @@ bool OutputFile::Close(std::string& error) {
     if (ok && route_ == Route::Create && !MoveFileExA(temp_.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH)) {
         error = WindowsText(GetLastError());
         ok = false;
-    } else if (ok && route_ == Route::Replace &&
-               !ReplaceFileA(path_.c_str(), temp_.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-        error = WindowsText(GetLastError());
-        ok = false;
+    } else if (ok && route_ == Route::Replace) {
+        // ReplaceFileA gives the new file the old one's attributes and ACLs. With a backup name
+        // (which Wine needs for a name without a folder), a failure leaves the old file under its
+        // own name or the backup's, from where it is moved back.
+        char backup[MAX_PATH + 1] = {};
+        const std::string folder = FolderOf(path_);
+        ok = GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "tsy", 0, backup) != 0 &&
+             ReplaceFileA(path_.c_str(), temp_.c_str(), backup, 0, nullptr, nullptr);
+        if (!ok) {
+            error = WindowsText(GetLastError());
+            if (backup[0] != '\0' && GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES)
+                MoveFileExA(backup, path_.c_str(), MOVEFILE_WRITE_THROUGH);
+        }
+        if (backup[0] != '\0') DeleteFileA(backup);
+        if (ok) temp_.clear();
     } else if (ok && route_ == Route::InPlace) {
         ok = CopyFileA(temp_.c_str(), path_.c_str(), FALSE) != 0;  // writes into the existing file, every name sees it
         if (!ok) error = WindowsText(GetLastError());

@@ -172,23 +172,23 @@ bool MaxPixels(const Parsed& p, const Host& host, std::uint64_t& limit) {
 }
 
 // Why the plug-in refused `path`: the reader's rule, else `fallback`. A file
-// the reader takes for no BMP at all is called `notBmp` (convert and savegray
-// read other types too).
-std::string Explain(const std::string& path, const std::string& fallback,
-                    const char* notBmp = tessaly::RefusalText(tessaly::Refusal::NotBmp)) {
-    const std::string reason = LoadRefusal(path);
-    if (reason == tessaly::RefusalText(tessaly::Refusal::NotBmp)) return notBmp;
-    return reason.empty() ? fallback : reason;
+// that could not be opened says why; with `notAnyType` (convert and savegray,
+// for a file without a BMP's signature) any other refusal is that.
+std::string Explain(const std::string& path, const std::string& fallback, const char* notAnyType = nullptr) {
+    const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
+    if (d.reason == tessaly::Refusal::CannotOpen) return OpenFailure(path);
+    if (d.reason == tessaly::Refusal::None) return fallback;
+    return notAnyType ? notAnyType : tessaly::RefusalText(d.reason);
 }
 
 // The file's geometry through the plug-in's probe (ImageCmdGetInfo); a file it
 // refuses is not a BMP file, unless the reader has a better reason.
 bool GetInfo(const Host& host, const std::string& path, ImageRecordInfo& info, std::string& reason,
-             const char* notBmp = tessaly::RefusalText(tessaly::Refusal::NotBmp)) {
+             const char* notAnyType = nullptr) {
     ImageRequest request = MakeRequest(path);
     ImageRecord record{};
     if (host.plugin.imageProc(ImageCmdGetInfo, &request, &record) != 0) {
-        reason = Explain(path, notBmp, notBmp);
+        reason = Explain(path, notAnyType ? notAnyType : tessaly::RefusalText(tessaly::Refusal::NotBmp), notAnyType);
         return false;
     }
     info = record.info;
@@ -203,11 +203,10 @@ struct Loaded {
 // Loads `path` (reached, see reach.h) through ImageCmdLoad at its own size, or
 // at the size `size` works out from it. Returns kOk, or reports the failure under `name`.
 int LoadPixels(const Host& host, const std::string& path, const std::string& name, const std::optional<SizeSpec>& size,
-               std::uint64_t maxPixels, Loaded& out,
-               const char* notBmp = tessaly::RefusalText(tessaly::Refusal::NotBmp)) {
+               std::uint64_t maxPixels, Loaded& out, const char* notAnyType = nullptr) {
     ImageRecordInfo info{};
     std::string reason;
-    if (!GetInfo(host, path, info, reason, notBmp)) return Fail(name, reason);
+    if (!GetInfo(host, path, info, reason, notAnyType)) return Fail(name, reason);
     // The file's size; a top-down file's height is stored negative and asked for positive.
     if (info.width <= 0 || info.height == 0 || info.height == INT32_MIN)
         return Fail(name, Explain(path, "the file declares no pixels"));
@@ -283,11 +282,16 @@ int ReadPicture(const Host& host, const InputFile& in, std::uint64_t maxPixels, 
     const std::string& path = reach.Path();
     std::uint8_t head[8] = {};
     std::size_t got = 0;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::error_code ec;
+    // A pipe or device would lose what was read here: the plug-in says why it takes none.
+    if (std::FILE* f = std::filesystem::is_regular_file(path, ec) ? std::fopen(path.c_str(), "rb") : nullptr) {
         got = std::fread(head, 1, sizeof head, f);
         std::fclose(f);
     }
-    if (SniffInput({head, got}) == InputKind::Other) return LoadPixels(host, path, in.Name(), std::nullopt, maxPixels, out, kNotAPicture);
+    if (SniffInput({head, got}) == InputKind::Other) {
+        const bool bmpSignature = got >= 2 && head[0] == 'B' && (head[1] == 'M' || head[1] == 'A');
+        return LoadPixels(host, path, in.Name(), std::nullopt, maxPixels, out, bmpSignature ? nullptr : kNotAPicture);
+    }
     std::vector<std::uint8_t> bytes;
     InputPicture picture;
     if (!ReadWhole(path, bytes, error) || !ReadInputHeader(bytes, picture, error)) return Fail(in.Name(), error);

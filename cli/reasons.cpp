@@ -52,13 +52,6 @@ std::string OpenFailure(const std::string& path) {
     return errno == EACCES ? "Permission denied" : std::strerror(errno);
 }
 
-std::string LoadRefusal(const std::string& path) {
-    const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
-    if (d.reason == tessaly::Refusal::None) return {};
-    if (d.reason == tessaly::Refusal::CannotOpen) return OpenFailure(path);
-    return tessaly::RefusalText(d.reason);
-}
-
 std::string SaveObstacle(const std::string& path) {
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);

@@ -219,25 +219,24 @@ bool CopyOver(int from, const std::string& path, std::string& error) {
         error = SystemText(errno);
         return false;
     }
-    bool ok = fallocate(to, FALLOC_FL_KEEP_SIZE, 0, st.st_size) == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+    int why = 0;  // the first failure's errno
+    if (st.st_size > 0 && fallocate(to, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS)
+        why = errno;
     std::vector<char> buffer(1 << 16);
-    for (off_t at = 0; ok && at < st.st_size;) {
+    for (off_t at = 0; why == 0 && at < st.st_size;) {
         const ssize_t got = pread(from, buffer.data(), buffer.size(), at);
-        ok = got > 0;
-        for (ssize_t done = 0; ok && done < got;) {
+        if (got <= 0) why = got < 0 ? errno : EIO;
+        for (ssize_t done = 0; why == 0 && done < got;) {
             const ssize_t put = pwrite(to, buffer.data() + done, static_cast<std::size_t>(got - done), at + done);
-            ok = put > 0;
+            if (put <= 0) why = put < 0 ? errno : EIO;
             done += put > 0 ? put : 0;
         }
         at += got > 0 ? got : 0;
     }
-    ok = ok && ftruncate(to, st.st_size) == 0 && fsync(to) == 0;
-    if (!ok) error = SystemText(errno);
-    if (close(to) != 0 && ok) {
-        error = SystemText(errno);
-        ok = false;
-    }
-    return ok;
+    if (why == 0 && (ftruncate(to, st.st_size) != 0 || fsync(to) != 0)) why = errno;
+    if (close(to) != 0 && why == 0) why = errno;
+    if (why != 0) error = SystemText(why);
+    return why == 0;
 }
 
 #endif

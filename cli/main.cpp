@@ -300,8 +300,10 @@ int ReadPicture(const Host& host, const InputFile& in, std::uint64_t maxPixels, 
     const std::uint64_t count = std::uint64_t{picture.width} * picture.height;
     Buffer<std::uint32_t> pixels = Allocate<std::uint32_t>(count);
     if (!pixels) return Fail(in.Name(), "Cannot allocate memory for " + std::to_string(count) + " pixels");
-    if (!DecodeInput(bytes, picture, {pixels.get(), static_cast<std::size_t>(count)}, error)) return Fail(in.Name(), error);
-    out = Loaded{static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height), std::move(pixels)};
+    if (!DecodeInput(bytes, picture, {pixels.get(), static_cast<std::size_t>(count)}, error))
+        return Fail(in.Name(), error);
+    out = Loaded{static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height),
+                 std::move(pixels)};
     return kOk;
 }
 
@@ -492,9 +494,10 @@ int LoadGrayCommand(Host& host, const std::vector<std::string>& args) {
         const std::string& path = reach.Path();
         // The plug-in reports nothing from a gray load, so the host asks first.
         if (!AskIsGray(host, path))
-            return Fail(in.Name(), Explain(path, std::string(tessaly::RefusalText(tessaly::Refusal::NotGray)) +
-                                                     (info.bitCount == 8 ? " (its colour table is not the gray ramp)"
-                                                                         : " (" + std::to_string(info.bitCount) + " bits)")));
+            return Fail(in.Name(),
+                        Explain(path, std::string(tessaly::RefusalText(tessaly::Refusal::NotGray)) +
+                                          (info.bitCount == 8 ? " (its colour table is not the gray ramp)"
+                                                              : " (" + std::to_string(info.bitCount) + " bits)")));
         const std::int32_t height = info.height < 0 ? -info.height : info.height;
         const auto w = static_cast<std::uint64_t>(info.width), h = static_cast<std::uint64_t>(height);
         if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty()) return Fail(in.Name(), over);
@@ -581,7 +584,8 @@ int SaveGrayCommand(Host& host, const std::vector<std::string>& args) {
     const auto w = static_cast<std::size_t>(loaded.width), h = static_cast<std::size_t>(loaded.height);
     const PictureTraits traits = Examine(Picture{w, h, loaded.pixels.get(), nullptr});
     if (!traits.gray) return Fail(in.Name(), "the picture has colour: a gray BMP holds gray levels only (use convert)");
-    if (!traits.opaque) return Fail(in.Name(), "the picture has transparent pixels: a gray BMP has no alpha (use convert)");
+    if (!traits.opaque)
+        return Fail(in.Name(), "the picture has transparent pixels: a gray BMP has no alpha (use convert)");
     std::vector<std::uint8_t> levels(w * h);
     std::transform(loaded.pixels.get(), loaded.pixels.get() + w * h, levels.begin(),
                    [](std::uint32_t pixel) { return static_cast<std::uint8_t>(pixel); });  // gray: B = G = R
@@ -698,7 +702,8 @@ int main(int argc, char** argv) {
             if (equals == std::string::npos && at + 1 >= args.size()) return Usage(a + " needs a value", kMainHelp);
             const std::string value = equals == std::string::npos ? args[++at] : a.substr(equals + 1);
             if (name == "--plugin") session.pluginPath = value;
-            else if (!ParseCount(value, session.maxPixels)) return Usage("--max-pixels takes a positive number", kMainHelp);
+            else if (!ParseCount(value, session.maxPixels))
+                return Usage("--max-pixels takes a positive number", kMainHelp);
         } else {
             return Usage("unknown option " + name, kMainHelp);
         }

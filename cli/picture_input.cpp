@@ -84,7 +84,8 @@ bool ReadPamHeader(std::span<const std::uint8_t> file, InputPicture& picture, st
     };
     static constexpr Tuple kTuples[] = {{"GRAYSCALE", 1}, {"GRAYSCALE_ALPHA", 2}, {"RGB", 3},
                                         {"RGB_ALPHA", 4}, {"BLACKANDWHITE", 1},   {"BLACKANDWHITE_ALPHA", 2}};
-    const auto known = std::find_if(std::begin(kTuples), std::end(kTuples), [&](const Tuple& t) { return tuple == t.name; });
+    const auto known =
+        std::find_if(std::begin(kTuples), std::end(kTuples), [&](const Tuple& t) { return tuple == t.name; });
     if (!tuple.empty() && known == std::end(kTuples)) {
         error = "a PAM of tuple type " + tuple + ": the host reads GRAYSCALE, RGB and their _ALPHA forms";
         return false;
@@ -209,13 +210,15 @@ bool ReadPngHeader(std::span<const std::uint8_t> file, InputPicture& picture, st
     std::span<const std::uint8_t> palette, transparency;
     bool header = false, ended = false, idat = false, idatDone = false;
     for (std::size_t at = kPngSignature.size(); !ended;) {
-        if (file.size() - at < 12) return damaged(at == file.size() ? "it ends before its IEND chunk" : "cut short in a chunk header");
+        if (file.size() - at < 12)
+            return damaged(at == file.size() ? "it ends before its IEND chunk" : "cut short in a chunk header");
         const std::uint32_t length = Be32(&file[at]);
         const std::uint8_t* type = &file[at + 4];
         const std::string name(type, type + 4);
-        if (!std::all_of(type, type + 4, [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }))
-            return damaged("a chunk of invalid type");
-        if (length > 0x7FFFFFFFu || file.size() - at - 12 < length) return damaged("cut short in its " + name + " chunk");
+        const auto letter = [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+        if (!std::all_of(type, type + 4, letter)) return damaged("a chunk of invalid type");
+        if (length > 0x7FFFFFFFu || file.size() - at - 12 < length)
+            return damaged("cut short in its " + name + " chunk");
         const std::span<const std::uint8_t> data = file.subspan(at + 8, length);
         if (~PngCrc(0xFFFFFFFFu, file.subspan(at + 4, length + 4)) != Be32(&file[at + 8 + length]))
             return damaged("its " + name + " chunk fails its CRC");
@@ -245,9 +248,11 @@ bool ReadPngHeader(std::span<const std::uint8_t> file, InputPicture& picture, st
             picture.height = height;
             AppendChunk(out, "IHDR", data);
         } else if (ChunkIs(type, "PLTE")) {
-            if (idat || !palette.empty()) return damaged(idat ? "a PLTE chunk after the image data" : "two PLTE chunks");
+            if (idat || !palette.empty())
+                return damaged(idat ? "a PLTE chunk after the image data" : "two PLTE chunks");
             if (png.colourType == 0 || png.colourType == 4) return damaged("a PLTE chunk in a gray picture");
-            if (length == 0 || length % 3 != 0 || length > 768) return damaged("a PLTE chunk of " + std::to_string(length) + " bytes");
+            if (length == 0 || length % 3 != 0 || length > 768)
+                return damaged("a PLTE chunk of " + std::to_string(length) + " bytes");
             palette = data;
         } else if (ChunkIs(type, "tRNS")) {
             if (idat) return damaged("a tRNS chunk after the image data");
@@ -255,7 +260,8 @@ bool ReadPngHeader(std::span<const std::uint8_t> file, InputPicture& picture, st
             const std::size_t want = png.colourType == 0 ? 2 : png.colourType == 2 ? 6 : 0;
             if (png.colourType == 3 ? length > palette.size() / 3 : want != 0 && length != want)
                 return damaged("a tRNS chunk of " + std::to_string(length) + " bytes");
-            if (png.colourType != 4 && png.colourType != 6) transparency = data;  // with an alpha channel it means nothing
+            // Beside an alpha channel tRNS means nothing (libpng ignores it): it is left out.
+            if (png.colourType != 4 && png.colourType != 6) transparency = data;
         } else if (ChunkIs(type, "IDAT")) {
             if (idatDone) return damaged("its IDAT chunks are not consecutive");
             if (png.colourType == 3 && palette.empty()) return damaged("a palette picture without a PLTE chunk");
@@ -316,7 +322,8 @@ bool DecodeInput(std::span<const std::uint8_t> file, const InputPicture& picture
 void StoreRgba8(std::span<const std::uint8_t> rgba, std::span<std::uint32_t> pixels) {
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         const std::uint8_t* s = &rgba[4 * i];
-        pixels[i] = std::uint32_t{s[2]} | std::uint32_t{s[1]} << 8 | std::uint32_t{s[0]} << 16 | std::uint32_t{s[3]} << 24;
+        pixels[i] =
+            std::uint32_t{s[2]} | std::uint32_t{s[1]} << 8 | std::uint32_t{s[0]} << 16 | std::uint32_t{s[3]} << 24;
     }
 }
 

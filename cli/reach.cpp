@@ -79,7 +79,9 @@ bool PathInReach::Reach(const std::string& path, std::string& error) {
     char home[MAX_PATH + 1];
     const DWORD n = GetCurrentDirectoryA(sizeof home, home);
     if (n == 0 || n > MAX_PATH) {
-        error = std::string("cannot note the working folder (error ").append(std::to_string(GetLastError())).append(")");
+        error = std::string("cannot note the working folder (error ")
+                    .append(std::to_string(GetLastError()))
+                    .append(")");
         return false;
     }
     if (!SetCurrentDirectoryA(folder.c_str())) {

@@ -18,11 +18,13 @@ bool ParseSide(const std::string& text, std::uint32_t& side) {
 // N or N.F percent, in thousandths: at most six digits before the point and three after.
 bool ParsePercent(const std::string& text, std::uint32_t& milliPercent) {
     const std::size_t point = text.find('.');
-    const std::string whole = text.substr(0, point), fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    const std::string whole = text.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
     if (whole.empty() || whole.size() > 6 || fraction.size() > 3 || (point != std::string::npos && fraction.empty()) ||
         (whole + fraction).find_first_not_of("0123456789") != std::string::npos)
         return false;
-    milliPercent = static_cast<std::uint32_t>(std::stoul(whole) * 1000 + std::stoul(fraction + std::string(3 - fraction.size(), '0')));
+    const std::string thousandths = fraction + std::string(3 - fraction.size(), '0');
+    milliPercent = static_cast<std::uint32_t>(std::stoul(whole) * 1000 + std::stoul(thousandths));
     return milliPercent > 0;
 }
 
@@ -47,8 +49,8 @@ std::optional<SizeSpec> ParseSizeSpec(const std::string& text, bool fit) {
     }
     spec.shrinkOnly = spec.shrinkOnly || fit;
     const std::size_t x = box.find_first_of("xX");
-    if (x == std::string::npos || !ParseSide(box.substr(0, x), spec.width) || !ParseSide(box.substr(x + 1), spec.height) ||
-        (spec.width == 0 && spec.height == 0))
+    if (x == std::string::npos || !ParseSide(box.substr(0, x), spec.width) ||
+        !ParseSide(box.substr(x + 1), spec.height) || (spec.width == 0 && spec.height == 0))
         return std::nullopt;
     return spec;
 }
@@ -59,7 +61,8 @@ bool ResolveSize(const SizeSpec& spec, std::uint32_t width, std::uint32_t height
     if (spec.milliPercent != 0) {
         w = Scaled(width, spec.milliPercent, 100000);
         h = Scaled(height, spec.milliPercent, 100000);
-    } else if (spec.shrinkOnly && (spec.width == 0 || width <= spec.width) && (spec.height == 0 || height <= spec.height)) {
+    } else if (spec.shrinkOnly && (spec.width == 0 || width <= spec.width) &&
+               (spec.height == 0 || height <= spec.height)) {
         // Already inside the box: the picture keeps its size.
     } else if (spec.width != 0 && spec.height != 0 && !spec.shrinkOnly) {
         w = spec.width, h = spec.height;
@@ -73,8 +76,8 @@ bool ResolveSize(const SizeSpec& spec, std::uint32_t width, std::uint32_t height
         w = Scaled(width, spec.height, height);
     }
     if (w > kMaxSide || h > kMaxSide) {
-        error = std::to_string(w) + " x " + std::to_string(h) + " is larger than the host scales to (each side at most " +
-                std::to_string(kMaxSide) + ")";
+        error = std::to_string(w) + " x " + std::to_string(h) +
+                " is larger than the host scales to (each side at most " + std::to_string(kMaxSide) + ")";
         return false;
     }
     outWidth = static_cast<std::uint32_t>(w);

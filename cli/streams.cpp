@@ -220,7 +220,8 @@ bool CopyOver(int from, const std::string& path, std::string& error) {
         return false;
     }
     int why = 0;  // the first failure's errno
-    if (st.st_size > 0 && fallocate(to, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS)
+    if (st.st_size > 0 && fallocate(to, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS)
         why = errno;
     std::vector<char> buffer(1 << 16);
     for (off_t at = 0; why == 0 && at < st.st_size;) {
@@ -321,7 +322,8 @@ bool OutputFile::Open(const std::string& word, std::string& error) {
             return false;
         }
     }
-    // A rename replaces the name alone: the file must be a plain one, of one name, whose properties a new file can take.
+    // A rename replaces the name alone: the file must be a plain one, of one name, whose properties a
+    // new file can take.
     route_ = !exists ? Route::Create
              : S_ISLNK(link.st_mode) || !target || old.st_nlink != 1 || listxattr(path_.c_str(), nullptr, 0) > 0
                  ? Route::InPlace

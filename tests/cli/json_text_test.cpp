@@ -13,7 +13,8 @@ TEST(JsonString, Table) {
         {"a\"b\\c", "\"a\\\"b\\\\c\""},
         {std::string("\x01\n\x1f\x7f", 4), "\"\\u0001\\u000a\\u001f\x7f\""},
         {std::string("nul\0x", 5), "\"nul\\u0000x\""},
-        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},  // 2, 3, 4 bytes
+        // Sequences of 2, 3 and 4 bytes.
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},
         {"caf\xe9.bmp", "\"caf\\u00e9.bmp\""},             // Latin-1
         {"\xc3", "\"\\u00c3\""},                           // cut short at the end
         {"\xc3(", "\"\\u00c3(\""},                         // a lead byte without its continuation

@@ -47,7 +47,8 @@ Bytes Zlib(const Bytes& raw) {
         out.push_back(at + n == raw.size() ? 1 : 0);
         out.insert(out.end(), {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
                                static_cast<std::uint8_t>(~n), static_cast<std::uint8_t>(~n >> 8)});
-        out.insert(out.end(), raw.begin() + static_cast<std::ptrdiff_t>(at), raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+        const auto from = raw.begin() + static_cast<std::ptrdiff_t>(at);
+        out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(n));
         at += n;
     } while (at < raw.size());
     Be32(out, b << 16 | a);
@@ -72,7 +73,8 @@ Bytes Png(std::uint32_t w, std::uint32_t h, std::uint8_t depth, std::uint8_t col
 
 TEST(PictureInput, Table) {
     const Bytes rgb1 = {0, 10, 20, 30};  // one RGB pixel row, filter 0
-    const Bytes pamHead = Text("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\n# a comment\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n");
+    const Bytes pamHead =
+        Text("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\n# a comment\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n");
     struct Case {
         const char* name;
         Bytes file;
@@ -88,7 +90,8 @@ TEST(PictureInput, Table) {
         {"P7 gray alpha", pamHead + Bytes{10, 20, 30, 40}, {0x140A0A0A, 0x281E1E1E}},
         {"P7 RGBA 16-bit", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n") +
                                Bytes{0, 0, 0x80, 0x80, 0xFF, 0xFF, 0x7F, 0x7F}, {0x7F0080FF}},
-        {"P7 no tuple type", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n") + Bytes{1, 2, 3}, {0xFF010203}},
+        {"P7 no tuple type", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n") + Bytes{1, 2, 3},
+         {0xFF010203}},
         {"P2", Text("P2\n1 1\n255\n0\n"), {}, "plain (text) P2"},
         {"P4", Text("P4\n8 1\n\xff"), {}, "PBM bitmap (P4)"},
         {"P5 short", Text("P5\n2 2\n255\n") + Bytes{1, 2, 3}, {}, "ends before its pixels do (3 of 4 bytes)"},
@@ -99,8 +102,9 @@ TEST(PictureInput, Table) {
         {"P5 no pixels", Text("P5\n0 1\n255\n"), {}, "no pixels (0 x 1)"},
         {"P5 too wide", Text("P5\n16777217 1\n255\n"), {}, "wider or taller than the host reads"},
         {"P5 cut header", Text("P5\n1 1\n255"), {}, "header is cut short or malformed"},
-        {"P7 unknown tuple", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n") + Bytes{1, 2, 3, 4},
-         {}, "tuple type CMYK"},
+        {"P7 unknown tuple",
+         Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n") + Bytes{1, 2, 3, 4}, {},
+         "tuple type CMYK"},
         {"P7 depth against tuple", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n") +
                                        Bytes{1, 2, 3}, {}, "depth 3 and tuple type GRAYSCALE"},
         {"P7 no ENDHDR", Text("P7\nWIDTH 1\nHEIGHT 1\n"), {}, "no ENDHDR"},
@@ -110,7 +114,8 @@ TEST(PictureInput, Table) {
         {"PNG RGBA 16-bit", Png(2, 1, 16, 6, {0, 0, 0, 0, 128, 0, 129, 0xFF, 0xFF, 0x80, 0x80, 0xFF, 0xFF, 0, 0, 0, 0}),
          {0xFF000001, 0x0080FF00}},
         {"PNG gray tRNS", Png(2, 1, 8, 0, {0, 7, 8}, Chunk("tRNS", {0, 7})), {0x00070707, 0xFF080808}},
-        {"PNG index past PLTE", Png(3, 1, 8, 3, {0, 0, 1, 5}, Chunk("PLTE", {1, 2, 3, 4, 5, 6}) + Chunk("tRNS", {0x80})),
+        {"PNG index past PLTE",
+         Png(3, 1, 8, 3, {0, 0, 1, 5}, Chunk("PLTE", {1, 2, 3, 4, 5, 6}) + Chunk("tRNS", {0x80})),
          {0x80010203, 0xFF040506, 0xFF000000}},
         {"PNG ancillary chunk broken inside", Png(1, 1, 8, 2, rgb1, Chunk("gAMA", {})), {0xFF0A141E}},
         {"PNG tRNS beside alpha", Png(1, 1, 8, 4, {0, 9, 200}, Chunk("tRNS", {0, 9})), {0xC8090909}},
@@ -118,15 +123,18 @@ TEST(PictureInput, Table) {
          "damaged PNG: its IDAT chunk fails its CRC"},
         {"PNG cut short", Cut(Png(1, 1, 8, 2, rgb1), 20), {},
          "damaged PNG: cut short in its IDAT chunk"},
-        {"PNG without IEND", kSignature + Ihdr(1, 1, 8, 2) + Chunk("IDAT", Zlib(rgb1)), {}, "ends before its IEND chunk"},
+        {"PNG without IEND", kSignature + Ihdr(1, 1, 8, 2) + Chunk("IDAT", Zlib(rgb1)), {},
+         "ends before its IEND chunk"},
         {"PNG without IDAT", kSignature + Ihdr(1, 1, 8, 2) + Chunk("IEND", {}), {}, "no IDAT chunk"},
         {"PNG split IDAT", kSignature + Ihdr(1, 1, 8, 2) + Chunk("IDAT", {0x78}) + Chunk("tEXt", Text("a\0b")) +
                                Chunk("IDAT", {0x01}) + Chunk("IEND", {}), {}, "not consecutive"},
         {"PNG IDAT first", kSignature + Chunk("IDAT", Zlib(rgb1)), {}, "does not start with IHDR"},
-        {"PNG unknown critical chunk", Png(1, 1, 8, 2, rgb1, Chunk("CgBI", {0, 0, 0, 0})), {}, "critical chunk the host does not know (CgBI)"},
+        {"PNG unknown critical chunk", Png(1, 1, 8, 2, rgb1, Chunk("CgBI", {0, 0, 0, 0})), {},
+         "critical chunk the host does not know (CgBI)"},
         {"PNG palette without PLTE", Png(1, 1, 8, 3, {0, 0}), {}, "without a PLTE chunk"},
         {"PNG PLTE in gray", Png(1, 1, 8, 0, {0, 0}, Chunk("PLTE", {1, 2, 3})), {}, "PLTE chunk in a gray picture"},
-        {"PNG long tRNS", Png(1, 1, 8, 3, {0, 0}, Chunk("PLTE", {1, 2, 3}) + Chunk("tRNS", {1, 2})), {}, "tRNS chunk of 2 bytes"},
+        {"PNG long tRNS", Png(1, 1, 8, 3, {0, 0}, Chunk("PLTE", {1, 2, 3}) + Chunk("tRNS", {1, 2})), {},
+         "tRNS chunk of 2 bytes"},
         {"PNG RGB at 4 bits", Png(1, 1, 4, 2, {0, 0}), {}, "colour type 2 at 4 bits"},
         {"PNG too wide", Png(16777217, 1, 8, 0, {0}), {}, "16777217 x 1: wider or taller than the host reads"},
         {"PNG image data short", Png(2, 2, 8, 2, rgb1), {}, "damaged PNG: "},

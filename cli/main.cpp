@@ -295,6 +295,7 @@ int ReadPicture(const Host& host, const InputFile& in, std::uint64_t maxPixels, 
     std::vector<std::uint8_t> bytes;
     InputPicture picture;
     if (!ReadWhole(path, bytes, error) || !ReadInputHeader(bytes, picture, error)) return Fail(in.Name(), error);
+    if (picture.kind == InputKind::Png) std::vector<std::uint8_t>().swap(bytes);  // the decoder reads picture.png
     if (const std::string over = OverPixelLimit(picture.width, picture.height, maxPixels); !over.empty())
         return Fail(in.Name(), over);
     const std::uint64_t count = std::uint64_t{picture.width} * picture.height;

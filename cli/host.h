@@ -17,9 +17,10 @@ int Fail(const std::string& subject, const std::string& reason);
 // Prints "tessaly: MESSAGE" and the command's help on standard error and returns kUsage.
 int Usage(const std::string& message, const char* help);
 
-// A command line split into options that take a value (-o X), flags and the
-// remaining words in order. "--" ends the options; "-" is a word. `error` is
-// set for an unknown option or a missing value.
+// A command line split into options that take a value (-o X, --size X or
+// --size=X), flags and the remaining words in order. "--" ends the options;
+// "-" is a word. `error` is set for an unknown option, a missing value or a
+// flag given one (--rle=1).
 struct Parsed {
     std::map<std::string, std::string> values;
     std::vector<std::string> flags;

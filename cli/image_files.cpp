@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <limits>
+#include <vector>
 
 namespace tessaly_cli {
 namespace {
@@ -70,25 +70,6 @@ bool WritePnm(std::FILE* out, ImageType type, const Picture& picture, std::strin
     return Put(out, header.data(), header.size(), error) &&
            PutRows(out, picture, picture.width * channels, error,
                    [&](std::size_t y, std::uint8_t* row) { PutSamples(picture, y, channels, row); });
-}
-
-// PGM header fields: white space and comments between decimal numbers.
-bool ReadPnmNumber(std::FILE* in, std::uint64_t& value) {
-    int c = std::fgetc(in);
-    for (;;) {
-        if (c == '#') {
-            while (c != EOF && c != '\n' && c != '\r') c = std::fgetc(in);
-        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
-            c = std::fgetc(in);
-        } else {
-            break;
-        }
-    }
-    if (c < '0' || c > '9') return false;
-    value = 0;
-    for (; c >= '0' && c <= '9'; c = std::fgetc(in)) value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(c - '0'), 0xFFFFFFFFu);
-    // The one white-space byte after the last field ends the header; anything else is not PGM.
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 }  // namespace
@@ -161,63 +142,6 @@ bool WritePicture(std::FILE* out, ImageType type, const Picture& picture, std::s
     case ImageType::Pam: return WritePnm(out, type, picture, error);
     }
     return false;
-}
-
-bool ReadPgm(std::FILE* in, std::uint64_t maxPixels, GrayImage& image, std::string& error) {
-    const int p = std::fgetc(in), kind = std::fgetc(in);
-    if (p != 'P' || kind != '5') {
-        error = p == 'P' && kind == '2' ? "a plain (text) PGM: only binary PGM (P5) is read"
-                                        : "not a binary PGM (P5)";
-        return false;
-    }
-    std::uint64_t width = 0, height = 0, maxval = 0;
-    if (!ReadPnmNumber(in, width) || !ReadPnmNumber(in, height) || !ReadPnmNumber(in, maxval)) {
-        error = "not a binary PGM (P5): its header is cut or malformed";
-        return false;
-    }
-    if (maxval == 0 || maxval > 65535) {
-        error = "not a valid PGM (maxval " + std::to_string(maxval) + ")";
-        return false;
-    }
-    if (maxval > 255) {
-        error = "16-bit PGM (maxval " + std::to_string(maxval) + "): the gray save takes 8-bit samples";
-        return false;
-    }
-    if (width == 0 || height == 0) {
-        error = "no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
-        return false;
-    }
-    if (const std::string over = OverPixelLimit(width, height, maxPixels); !over.empty()) {
-        error = over;
-        return false;
-    }
-    if (width > std::numeric_limits<std::int32_t>::max() || height > std::numeric_limits<std::int32_t>::max() ||
-        width * height > std::numeric_limits<std::size_t>::max()) {
-        error = "too large for a BMP file (" + std::to_string(width) + " x " + std::to_string(height) + ")";
-        return false;
-    }
-    const auto count = static_cast<std::size_t>(width * height);
-    std::vector<std::uint8_t> levels(count);
-    const std::size_t got = std::fread(levels.data(), 1, count, in);
-    if (got != count) {
-        error = std::ferror(in) ? std::strerror(errno)
-                                : "ends before its pixels do (" + std::to_string(got) + " of " + std::to_string(count) +
-                                      " bytes)";
-        return false;
-    }
-    if (maxval != 255) {
-        // Levels 0..maxval become 0..255, rounded: maxval 15 makes 15 white, not near-black.
-        std::array<std::uint8_t, 256> scaled{};
-        for (std::size_t v = 0; v <= maxval; ++v) scaled[v] = static_cast<std::uint8_t>((v * 255 + maxval / 2) / maxval);
-        const auto above = std::find_if(levels.begin(), levels.end(), [maxval](std::uint8_t v) { return v > maxval; });
-        if (above != levels.end()) {
-            error = "a sample (" + std::to_string(*above) + ") above maxval " + std::to_string(maxval);
-            return false;
-        }
-        for (std::uint8_t& v : levels) v = scaled[v];
-    }
-    image = GrayImage{static_cast<std::size_t>(width), static_cast<std::size_t>(height), std::move(levels)};
-    return true;
 }
 
 }  // namespace tessaly_cli

@@ -1,14 +1,13 @@
-// Image files the reference host writes and reads around the plug-in: what a
-// load delivered, written as PNG, raw bytes, PGM, PPM or PAM, and the binary
-// PGM a gray save starts from. Every writer streams row by row from the host's
-// buffer and says why it failed; none changes the picture it is given.
+// Image files the reference host writes around the plug-in: what a load
+// delivered, written as PNG, raw bytes, PGM, PPM or PAM (picture_input.h reads
+// them). Every writer streams row by row from the host's buffer and says why
+// it failed; none changes the picture it is given.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace tessaly_cli {
 
@@ -20,6 +19,11 @@ struct Picture {
     std::size_t height = 0;
     const std::uint32_t* pixels = nullptr;  // width x height, or null for a gray picture
     const std::uint8_t* gray = nullptr;     // width x height when pixels is null
+    // What a PNG records beside the pixels: that they are sRGB levels (sRGB,
+    // gAMA and cHRM chunks), and the resolution in pixels per metre when both
+    // are known (pHYs). The other types have no place for them.
+    bool srgb = false;
+    std::uint32_t pixelsPerMeterX = 0, pixelsPerMeterY = 0;
 };
 
 // Limit: the host allocates no picture of more pixels than this unless told
@@ -64,18 +68,5 @@ std::string CannotHold(ImageType type, const Picture& picture);
 // PNG alone (png_libpng.cpp with Debian's libpng, or png_own.cpp where the
 // toolchain has no libpng); as WritePicture.
 [[nodiscard]] bool WritePng(std::FILE* out, const Picture& picture, std::string& error);
-
-struct GrayImage {
-    std::size_t width = 0;
-    std::size_t height = 0;
-    std::vector<std::uint8_t> levels;  // width x height, top row first
-};
-
-// Reads a binary PGM (P5) with 8-bit samples; a maxval other than 255 is
-// scaled to 0-255 (rounded). Refused, with the reason in `error`: another
-// format, 16-bit samples (maxval above 255), a sample above maxval, a picture
-// of more than `maxPixels` pixels (before anything is allocated), a file that
-// ends before its pixels do. `image` is untouched on failure.
-[[nodiscard]] bool ReadPgm(std::FILE* in, std::uint64_t maxPixels, GrayImage& image, std::string& error);
 
 }  // namespace tessaly_cli

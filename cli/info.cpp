@@ -10,6 +10,8 @@
 
 #include "bmp/read/describe.h"
 #include "host.h"
+#include "json_text.h"
+#include "reach.h"
 #include "reasons.h"
 #include "streams.h"
 
@@ -56,10 +58,11 @@ bool Masked(const BmpLayout& layout) {
 
 // Bits per channel, red first: "5-6-5", "10-10-10-2 with alpha".
 std::string MaskWidths(const tessaly::ChannelMasks& m) {
-    std::string text = std::to_string(std::popcount(m.red)) + "-" + std::to_string(std::popcount(m.green)) + "-" +
-                       std::to_string(std::popcount(m.blue));
-    if (m.alpha != 0) text += "-" + std::to_string(std::popcount(m.alpha)) + " with alpha";
-    return text;
+    char text[32];
+    std::snprintf(text, sizeof text, "%d-%d-%d", std::popcount(m.red), std::popcount(m.green), std::popcount(m.blue));
+    std::string widths = text;
+    if (m.alpha != 0) (widths += '-') += std::to_string(std::popcount(m.alpha)) + " with alpha";
+    return widths;
 }
 
 bool HasColourSpace(const BmpHeaders& h) { return !h.os2 && h.headerSize >= 108; }
@@ -150,45 +153,27 @@ std::string Details(const BmpDescription& d) {
     return text;
 }
 
-std::string Json(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", u);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 template <class N>
 std::string Field(const char* key, N value) {
     return std::string(",\"") + key + "\":" + std::to_string(value);
 }
 
 std::string JsonObject(const std::string& name, const BmpDescription& d, const std::string& reason) {
-    std::string o = "{\"file\":" + Json(name) + ",\"loads\":" + (reason.empty() ? "true" : "false") +
-                    ",\"reason\":" + (reason.empty() ? "null" : Json(reason));
+    std::string o = "{\"file\":" + JsonString(name) + ",\"loads\":" + (reason.empty() ? "true" : "false") +
+                    ",\"reason\":" + (reason.empty() ? "null" : JsonString(reason));
     if (!d.headersRead) return o + "}\n";
     const BmpHeaders& h = d.headers;
     const auto& f = h.fileHeader;
     const auto& i = h.infoHeader;
-    o += ",\"header\":" + Json(tessaly::HeaderKindName(h.kind)) + Field("width", i.biWidth) +
+    o += ",\"header\":" + JsonString(tessaly::HeaderKindName(h.kind)) + Field("width", i.biWidth) +
          Field("height", i.biHeight < 0 ? -std::int64_t{i.biHeight} : std::int64_t{i.biHeight}) +
          ",\"topDown\":" + (i.biHeight < 0 ? "true" : "false") + Field("bitCount", i.biBitCount) +
-         Field("compression", i.biCompression) + ",\"compressionName\":" + Json(CompressionName(h));
+         Field("compression", i.biCompression) + ",\"compressionName\":" + JsonString(CompressionName(h));
     const bool known = d.layoutKnown;
     if (known && Masked(d.layout)) {
         const auto& m = d.layout.masks;
         o += ",\"masks\":{\"red\":" + std::to_string(m.red) + Field("green", m.green) + Field("blue", m.blue) +
-             Field("alpha", m.alpha) + ",\"bits\":" + Json(MaskWidths(m)) + "}";
+             Field("alpha", m.alpha) + ",\"bits\":" + JsonString(MaskWidths(m)) + "}";
     } else {
         o += ",\"masks\":null";
     }
@@ -198,7 +183,7 @@ std::string JsonObject(const std::string& name, const BmpDescription& d, const s
              Field("entrySize", d.layout.table.entrySize) + "}";
     else
         o += ",\"colourTable\":null";
-    o += ",\"colourSpace\":" + (HasColourSpace(h) ? Json(ColourSpace(d)) : std::string("null"));
+    o += ",\"colourSpace\":" + (HasColourSpace(h) ? JsonString(ColourSpace(d)) : std::string("null"));
     if (h.kind == tessaly::HeaderKind::V5 && h.colourSpace == kCsEmbedded)
         o += ",\"profile\":{\"kind\":\"embedded\",\"offset\":" + std::to_string(h.profileOffset) +
              Field("size", h.profileSize) + "}";
@@ -230,16 +215,17 @@ int InfoCommand(const std::vector<std::string>& args) {
     int status = kOk;
     for (const std::string& word : p.words) {
         InputFile input;
+        PathInReach reach;
         std::string error;
-        if (!input.Open(word, error)) {
+        if (!input.Open(word, error) || !reach.Reach(input.Path(), error)) {
             if (json) std::fputs(JsonObject(input.Name(), BmpDescription{}, error).c_str(), stdout);
             else Fail(input.Name(), error);
             status = kFailed;
             continue;
         }
-        const BmpDescription d = tessaly::Describe(input.Path().c_str());
+        const BmpDescription d = tessaly::Describe(reach.Path().c_str());
         std::string reason;
-        if (d.reason == tessaly::Reason::CannotOpen) reason = OpenFailure(input.Path());
+        if (d.reason == tessaly::Reason::CannotOpen) reason = OpenFailure(reach.Path());
         else if (d.reason != tessaly::Reason::None) reason = tessaly::ReasonText(d.reason);
         if (!reason.empty()) status = kFailed;
         if (json) {

@@ -17,8 +17,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <csignal>
 
 #include "bmp/read/describe.h"
 #include "host.h"
@@ -26,7 +30,10 @@
 #include "info.h"
 #include "kit/plugin_library.h"
 #include "kit/request.h"
+#include "picture_input.h"
+#include "reach.h"
 #include "reasons.h"
+#include "size_spec.h"
 #include "streams.h"
 #include "tessaly/plugin.h"
 
@@ -46,38 +53,9 @@ int Usage(const std::string& message, const char* help) {
     return kUsage;
 }
 
-bool Parsed::Has(const std::string& flag) const { return std::find(flags.begin(), flags.end(), flag) != flags.end(); }
-
-Parsed ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
-                 const std::vector<std::string>& allowedFlags) {
-    Parsed p;
-    bool options = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!options || a.size() < 2 || a[0] != '-') {
-            p.words.push_back(a);
-        } else if (a == "--") {
-            options = false;
-        } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
-            if (i + 1 >= args.size()) {
-                p.error = a + " needs a value";
-                return p;
-            }
-            p.values[a] = args[++i];
-        } else if (std::find(allowedFlags.begin(), allowedFlags.end(), a) != allowedFlags.end()) {
-            p.flags.push_back(a);
-        } else {
-            p.error = "unknown option " + a;
-            return p;
-        }
-    }
-    return p;
-}
-
 namespace {
 
 using tessaly::kit::MakeRequest;
-using tessaly::kit::PathFits;
 using tessaly::kit::PluginLibrary;
 
 const char* const kMainHelp =
@@ -89,14 +67,16 @@ const char* const kMainHelp =
     "commands:\n"
     "  about                            identity of the plug-in\n"
     "  info [-v] [--json] FILE...       what each file holds and whether it loads\n"
-    "  load FILE -o OUT [--size WxH]    load at the file's size or scaled; OUT is .png,\n"
+    "  load FILE -o OUT [--size SIZE]   load at the file's size or scaled; OUT is .png,\n"
     "                                   .raw (BGRA), .pgm, .ppm or .pam\n"
-    "  convert IN OUT.bmp --bits N [--rle]  load IN, save it as an N-bit BMP (32, 24 or 8)\n"
+    "  convert IN OUT.bmp --bits N [--rle]  save a BMP, PNG, PGM, PPM or PAM picture as an\n"
+    "                                   N-bit BMP (32, 24 or 8)\n"
     "  isgray FILE...                   whether files are 8-bit gray BMPs\n"
     "  loadgray FILE -o OUT             gray load, one byte per pixel; OUT as for load\n"
-    "  savegray IN.pgm OUT.bmp          save a binary PGM as an 8-bit gray BMP\n"
+    "  savegray IN OUT.bmp              save a gray picture as an 8-bit gray BMP\n"
     "  batch LIST                       run LIST's commands, one a line, in one process\n"
-    "FILE, IN and OUT may be - for standard input or output.\n"
+    "FILE, IN and OUT may be - for standard input or output. Options that take a value\n"
+    "take it as the next word or after '=' (--size=50%).\n"
     "\n"
     "options:\n"
     "  --plugin PATH     plug-in to load (default: $TESSALY_PLUGIN, else the one beside tessaly)\n"
@@ -110,20 +90,30 @@ const char* const kMainHelp =
 
 const char* const kAboutHelp = "usage: tessaly about\n  Prints the plug-in's identifier (as a GUID), name and description.\n";
 const char* const kLoadHelp =
-    "usage: tessaly load FILE -o OUT [--size WxH] [--format TYPE] [--max-pixels N]\n"
-    "  Loads FILE through the plug-in at its own size, or scaled to WxH, and writes\n"
-    "  what the host received, of the type OUT's extension names:\n"
+    "usage: tessaly load FILE -o OUT [--size SIZE | --fit WxH] [--format TYPE] [--max-pixels N]\n"
+    "  Loads FILE through the plug-in at its own size, or scaled, and writes what the\n"
+    "  host received, of the type OUT's extension names:\n"
     "    .png  the smallest lossless PNG: gray, palette, gray and alpha, RGB or RGBA\n"
     "    .raw  the host's buffer: 4 bytes B, G, R, A per pixel, top row first\n"
     "    .pgm  binary gray (refused for a picture with colour or transparency)\n"
     "    .ppm  binary RGB (refused for a picture with transparency)\n"
     "    .pam  gray or RGB, with alpha when the picture has any\n"
     "  --format TYPE (png, raw, pgm, ppm or pam) overrides the extension; OUT - is\n"
-    "  standard output (PNG unless --format says otherwise). FILE - is standard input.\n";
+    "  standard output (PNG unless --format says otherwise). FILE - is standard input.\n"
+    "  A PNG records sRGB when the picture is in sRGB and the file's resolution.\n"
+    "  --size SIZE scales the picture (each side rounded, at least 1 pixel):\n"
+    "    WxH    exactly W x H pixels\n"
+    "    Wx     W pixels wide, the height keeping the aspect ratio (xH: H pixels high)\n"
+    "    N%     both sides N percent (50%, 12.5%)\n"
+    "    WxH>   inside a W x H box, the aspect ratio kept; never enlarged\n"
+    "           (Wx> and xH> limit one side)\n"
+    "  --fit WxH is --size WxH>.\n";
 const char* const kConvertHelp =
     "usage: tessaly convert IN OUT.bmp --bits 32|24|8 [--rle] [--max-pixels N]\n"
-    "  Loads IN at its own size and saves it through the plug-in with 32, 24 or 8 bits\n"
-    "  per pixel; OUT must be a .bmp file, or - for standard output.\n"
+    "  Reads IN and saves it through the plug-in with 32, 24 or 8 bits per pixel; OUT\n"
+    "  must be a .bmp file, or - for standard output. IN is a BMP (loaded through the\n"
+    "  plug-in), a PNG (any colour type, 1 to 16 bits) or a binary PGM, PPM or PAM\n"
+    "  (8 or 16 bits); wider samples are rounded to 8 bits, alpha is kept.\n"
     "  --bits 8 is lossy: the plug-in's indexer groups colours by the top two bits of\n"
     "  each byte, so an opaque picture keeps at most 64 colours (a gray picture at most\n"
     "  4 levels). 'tessaly savegray' keeps every level of a gray picture.\n"
@@ -131,18 +121,19 @@ const char* const kConvertHelp =
 const char* const kIsGrayHelp =
     "usage: tessaly isgray FILE...\n"
     "  One line per file: 'FILE: gray' or 'FILE: not gray', as the plug-in answers.\n"
-    "  A file that cannot be opened is a failure (exit 1).\n";
+    "  A file the plug-in does not take as a BMP, or cannot open, is a failure (exit 1).\n";
 const char* const kLoadGrayHelp =
     "usage: tessaly loadgray FILE -o OUT [--format TYPE] [--max-pixels N]\n"
     "  Loads an 8-bit gray BMP as one byte per pixel and writes it as OUT's extension\n"
     "  says (.pgm, .png, .raw: one byte per pixel, .ppm or .pam); --format and - as for load.\n";
 const char* const kSaveGrayHelp =
-    "usage: tessaly savegray IN.pgm OUT.bmp [--max-pixels N]\n"
-    "  Saves a binary PGM (P5) through the plug-in as an 8-bit gray BMP, every level\n"
-    "  kept. A maxval other than 255 is scaled to 0-255; 16-bit PGM is refused. The\n"
-    "  plug-in reports nothing from a gray save, so the file is loaded back and\n"
-    "  compared (a FIFO or device, which cannot be read back, is not checked).\n"
-    "  IN and OUT may be - for standard input and output.\n";
+    "usage: tessaly savegray IN OUT.bmp [--max-pixels N]\n"
+    "  Saves a gray picture through the plug-in as an 8-bit gray BMP, every level kept.\n"
+    "  IN is read as by convert (BMP, PNG, PGM, PPM or PAM); a picture with colour or\n"
+    "  transparency is refused. Samples wider than 8 bits, or with a maxval other than\n"
+    "  255, are rounded to 0-255. The plug-in reports nothing from a gray save, so the\n"
+    "  file is loaded back and compared (a FIFO or device, which cannot be read back,\n"
+    "  is not checked). IN and OUT may be - for standard input and output.\n";
 
 struct Host {
     PluginLibrary& plugin;
@@ -174,41 +165,30 @@ bool ParseCount(const std::string& text, std::uint64_t& value) {
     return value > 0;
 }
 
-bool ParseSize(const std::string& text, std::int32_t& w, std::int32_t& h) {
-    const auto x = text.find('x');
-    std::uint64_t pw = 0, ph = 0;
-    if (x == std::string::npos || !ParseCount(text.substr(0, x), pw) || !ParseCount(text.substr(x + 1), ph) ||
-        pw > 1000000 || ph > 1000000)
-        return false;
-    w = static_cast<std::int32_t>(pw);
-    h = static_cast<std::int32_t>(ph);
-    return true;
-}
-
 // The limit a command runs with: its own --max-pixels, else the host's.
 bool MaxPixels(const Parsed& p, const Host& host, std::uint64_t& limit) {
     limit = host.maxPixels;
     return !p.values.count("--max-pixels") || ParseCount(p.values.at("--max-pixels"), limit);
 }
 
-const char* const kTooLong = "File name too long (the plug-in takes at most 259 bytes)";
-
-// Why the plug-in refused `path`: the reader's rule, else `fallback`.
-std::string Explain(const std::string& path, const std::string& fallback) {
-    const std::string reason = LoadRefusal(path);
-    return reason.empty() ? fallback : reason;
+// Why the plug-in refused `path`: the reader's rule, else `fallback`. A file
+// that could not be opened says why; with `notAnyType` (convert and savegray,
+// for a file without a BMP's signature) any other refusal is that.
+std::string Explain(const std::string& path, const std::string& fallback, const char* notAnyType = nullptr) {
+    const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
+    if (d.reason == tessaly::Reason::CannotOpen) return OpenFailure(path);
+    if (d.reason == tessaly::Reason::None) return fallback;
+    return notAnyType ? notAnyType : tessaly::ReasonText(d.reason);
 }
 
-// The file's geometry through ImageCmdGetInfo.
-bool GetInfo(const Host& host, const InputFile& in, ImageRecordInfo& info, std::string& reason) {
-    if (!PathFits(in.Path())) {
-        reason = kTooLong;
-        return false;
-    }
-    ImageRequest request = MakeRequest(in.Path());
+// The file's geometry through the plug-in's probe (ImageCmdGetInfo); a file it
+// refuses is not a BMP file, unless the reader has a better reason.
+bool GetInfo(const Host& host, const std::string& path, ImageRecordInfo& info, std::string& reason,
+             const char* notAnyType = nullptr) {
+    ImageRequest request = MakeRequest(path);
     ImageRecord record{};
     if (host.plugin.imageProc(ImageCmdGetInfo, &request, &record) != 0) {
-        reason = Explain(in.Path(), "the plug-in cannot read it");
+        reason = Explain(path, notAnyType ? notAnyType : tessaly::ReasonText(tessaly::Reason::NotBmp), notAnyType);
         return false;
     }
     info = record.info;
@@ -220,34 +200,111 @@ struct Loaded {
     Buffer<std::uint32_t> pixels;
 };
 
-// Loads `in` through ImageCmdLoad at width x height, or at the file's own size when 0.
-// Returns kOk, or reports the failure.
-int LoadPixels(const Host& host, const InputFile& in, std::int32_t width, std::int32_t height,
-               std::uint64_t maxPixels, Loaded& out) {
+// Loads `path` (reached, see reach.h) through ImageCmdLoad at its own size, or
+// at the size `size` works out from it. Returns kOk, or reports the failure under `name`.
+int LoadPixels(const Host& host, const std::string& path, const std::string& name, const std::optional<SizeSpec>& size,
+               std::uint64_t maxPixels, Loaded& out, const char* notAnyType = nullptr) {
     ImageRecordInfo info{};
     std::string reason;
-    if (!GetInfo(host, in, info, reason)) return Fail(in.Name(), reason);
-    const bool own = width == 0;
-    if (own) {
-        // The file's size; a top-down file's height is stored negative and asked for positive.
-        if (info.width <= 0 || info.height == 0 || info.height == INT32_MIN)
-            return Fail(in.Name(), Explain(in.Path(), "the file declares no pixels"));
-        width = info.width;
-        height = info.height < 0 ? -info.height : info.height;
-    }
-    const auto w = static_cast<std::uint64_t>(width), h = static_cast<std::uint64_t>(height);
+    if (!GetInfo(host, path, info, reason, notAnyType)) return Fail(name, reason);
+    // The file's size; a top-down file's height is stored negative and asked for positive.
+    if (info.width <= 0 || info.height == 0 || info.height == INT32_MIN)
+        return Fail(name, Explain(path, "the file declares no pixels"));
+    const auto ownWidth = static_cast<std::uint32_t>(info.width);
+    const auto ownHeight = static_cast<std::uint32_t>(info.height < 0 ? -info.height : info.height);
+    std::uint32_t width = ownWidth, height = ownHeight;
+    if (size && !ResolveSize(*size, ownWidth, ownHeight, width, height, reason)) return Fail(name, reason);
+    const bool own = width == ownWidth && height == ownHeight;  // a size that changes nothing is a plain load
+    const std::uint64_t w = width, h = height;
     if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty())
-        return Fail(in.Name(), Explain(in.Path(), over));  // a file refused anyway says why, not how big it is
+        return Fail(name, Explain(path, over));  // a file refused anyway says why, not how big it is
     Buffer<std::uint32_t> pixels = Allocate<std::uint32_t>(w * h);
-    if (!pixels) return Fail(in.Name(), "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
-    ImageRequest request = MakeRequest(in.Path(), width, height);
+    if (!pixels) return Fail(name, "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
+    ImageRequest request = MakeRequest(path, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
     ImageRecord record{};
     record.pixels = pixels.get();
     if (host.plugin.imageProc(ImageCmdLoad, &request, &record) != 0)
-        return Fail(in.Name(), Explain(in.Path(), own ? "the plug-in refused to load it"
-                                                      : "the plug-in refused to scale it to " + std::to_string(width) +
-                                                            " x " + std::to_string(height)));
-    out = Loaded{width, height, std::move(pixels)};
+        return Fail(name, Explain(path, own ? "the plug-in refused to load it"
+                                            : "the plug-in refused to scale it to " + std::to_string(width) + " x " +
+                                                  std::to_string(height)));
+    out = Loaded{static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), std::move(pixels)};
+    return kOk;
+}
+
+// What a PNG of a file's picture records beside the pixels, from the file's
+// description: sRGB when its levels are sRGB (the file says so, has no colour
+// space, holds linear 64-bit values or is converted by the load), and its resolution.
+void NoteColourAndResolution(const std::string& path, Picture& picture) {
+    constexpr std::uint32_t kCsSrgb = 0x73524742, kCsWindows = 0x57696E20;
+    const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
+    if (!d.headersRead) return;
+    const tessaly::BmpHeaders& h = d.headers;
+    picture.srgb = d.convertsColours || h.os2 || h.headerSize < 108 || h.colourSpace == kCsSrgb ||
+                   h.colourSpace == kCsWindows || (d.layoutKnown && d.layout.format == tessaly::PixelFormat::Rgba64);
+    if (h.infoHeader.biXPelsPerMeter > 0 && h.infoHeader.biYPelsPerMeter > 0) {
+        picture.pixelsPerMeterX = static_cast<std::uint32_t>(h.infoHeader.biXPelsPerMeter);
+        picture.pixelsPerMeterY = static_cast<std::uint32_t>(h.infoHeader.biYPelsPerMeter);
+    }
+}
+
+const char* const kNotAPicture = "not a BMP, PNG, PGM, PPM or PAM file";
+
+// Reads the whole of `path` into `bytes`; false with the system's reason.
+bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = OpenFailure(path);
+        return false;
+    }
+    std::vector<std::uint8_t> chunk(1 << 16);
+    bytes.clear();
+    try {
+        for (std::size_t got; (got = std::fread(chunk.data(), 1, chunk.size(), f)) > 0;)
+            bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+    } catch (const std::bad_alloc&) {
+        std::fclose(f);
+        error = "Cannot allocate memory for the whole file";
+        return false;
+    }
+    const bool ok = !std::ferror(f);
+    if (!ok) error = std::strerror(errno);
+    std::fclose(f);
+    return ok;
+}
+
+// Reads a picture to save (convert, savegray) at its own size: a PNG, PGM, PPM
+// or PAM by the host, anything else through the plug-in's load. Returns kOk,
+// or reports the failure.
+int ReadPicture(const Host& host, const InputFile& in, std::uint64_t maxPixels, Loaded& out) {
+    PathInReach reach;
+    std::string error;
+    if (!reach.Reach(in.Path(), error)) return Fail(in.Name(), error);
+    const std::string& path = reach.Path();
+    std::uint8_t head[8] = {};
+    std::size_t got = 0;
+    std::error_code ec;
+    // A pipe or device would lose what was read here: the plug-in says why it takes none.
+    if (std::FILE* f = std::filesystem::is_regular_file(path, ec) ? std::fopen(path.c_str(), "rb") : nullptr) {
+        got = std::fread(head, 1, sizeof head, f);
+        std::fclose(f);
+    }
+    if (SniffInput({head, got}) == InputKind::Other) {
+        const bool bmpSignature = got >= 2 && head[0] == 'B' && (head[1] == 'M' || head[1] == 'A');
+        return LoadPixels(host, path, in.Name(), std::nullopt, maxPixels, out, bmpSignature ? nullptr : kNotAPicture);
+    }
+    std::vector<std::uint8_t> bytes;
+    InputPicture picture;
+    if (!ReadWhole(path, bytes, error) || !ReadInputHeader(bytes, picture, error)) return Fail(in.Name(), error);
+    if (picture.kind == InputKind::Png) std::vector<std::uint8_t>().swap(bytes);  // the decoder reads picture.png
+    if (const std::string over = OverPixelLimit(picture.width, picture.height, maxPixels); !over.empty())
+        return Fail(in.Name(), over);
+    const std::uint64_t count = std::uint64_t{picture.width} * picture.height;
+    Buffer<std::uint32_t> pixels = Allocate<std::uint32_t>(count);
+    if (!pixels) return Fail(in.Name(), "Cannot allocate memory for " + std::to_string(count) + " pixels");
+    if (!DecodeInput(bytes, picture, {pixels.get(), static_cast<std::size_t>(count)}, error))
+        return Fail(in.Name(), error);
+    out = Loaded{static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height),
+                 std::move(pixels)};
     return kOk;
 }
 
@@ -326,12 +383,15 @@ int About(Host& host, const std::vector<std::string>& args) {
 int Info(Host&, const std::vector<std::string>& args) { return InfoCommand(args); }
 
 int Load(Host& host, const std::vector<std::string>& args) {
-    const Parsed p = ParseArgs(args, {"-o", "--size", "--format", "--max-pixels"}, {});
+    const Parsed p = ParseArgs(args, {"-o", "--size", "--fit", "--format", "--max-pixels"}, {});
     if (!p.error.empty()) return Usage(p.error, kLoadHelp);
     if (p.words.size() != 1 || !p.values.count("-o")) return Usage("load needs FILE and -o OUT", kLoadHelp);
-    std::int32_t width = 0, height = 0;
-    if (p.values.count("--size") && !ParseSize(p.values.at("--size"), width, height))
-        return Usage("--size takes WxH, each side from 1 to 1000000", kLoadHelp);
+    if (p.values.count("--size") && p.values.count("--fit")) return Usage("give --size or --fit, not both", kLoadHelp);
+    std::optional<SizeSpec> size;
+    if (p.values.count("--size") && !(size = ParseSizeSpec(p.values.at("--size"))))
+        return Usage(std::string("--size takes ") + kSizeForms, kLoadHelp);
+    if (p.values.count("--fit") && !(size = ParseSizeSpec(p.values.at("--fit"), true)))
+        return Usage("--fit takes WxH, Wx or xH (each side from 1 to 1000000)", kLoadHelp);
     std::uint64_t maxPixels = 0;
     if (!MaxPixels(p, host, maxPixels)) return Usage("--max-pixels takes a positive number", kLoadHelp);
     ImageType type{};
@@ -340,11 +400,25 @@ int Load(Host& host, const std::vector<std::string>& args) {
     std::string error;
     if (!in.Open(p.words[0], error)) return Fail(in.Name(), error);
     Loaded loaded;
-    if (const int status = LoadPixels(host, in, width, height, maxPixels, loaded); status != kOk) return status;
-    const Picture picture{static_cast<std::size_t>(loaded.width), static_cast<std::size_t>(loaded.height),
-                          loaded.pixels.get(), nullptr};
+    Picture picture;
+    {
+        PathInReach reach;
+        if (!reach.Reach(in.Path(), error)) return Fail(in.Name(), error);
+        if (const int status = LoadPixels(host, reach.Path(), in.Name(), size, maxPixels, loaded); status != kOk)
+            return status;
+        if (type == ImageType::Png) NoteColourAndResolution(reach.Path(), picture);
+    }
+    picture.width = static_cast<std::size_t>(loaded.width);
+    picture.height = static_cast<std::size_t>(loaded.height);
+    picture.pixels = loaded.pixels.get();
     return WriteOutput(p.values.at("-o"), type, picture);
 }
+
+// Saves `pixels` through ImageCmdSave (bitCount 32, 24 or 8; rle for RLE8) or, when
+// `levels` is given, ImageCmdSaveGray (checked by reading the file back). Returns
+// kOk, or reports the failure.
+int SavePicture(const Host& host, const std::string& word, const Loaded& picture, std::uint8_t bitCount, bool rle,
+                const std::vector<std::uint8_t>* levels);
 
 int Convert(Host& host, const std::vector<std::string>& args) {
     const Parsed p = ParseArgs(args, {"--bits", "--max-pixels"}, {"--rle"});
@@ -360,21 +434,8 @@ int Convert(Host& host, const std::vector<std::string>& args) {
     std::string error;
     if (!in.Open(p.words[0], error)) return Fail(in.Name(), error);
     Loaded loaded;
-    if (const int status = LoadPixels(host, in, 0, 0, maxPixels, loaded); status != kOk) return status;
-    SaveTarget target;
-    if (!target.Open(p.words[1], error)) return Fail(target.Name(), error);
-    if (!PathFits(target.Path())) return Fail(target.Name(), kTooLong);
-    ImageRequest request = MakeRequest(target.Path(), loaded.width, loaded.height);
-    request.bitCount = static_cast<std::uint8_t>(std::stoi(bits));
-    request.compression = p.Has("--rle") ? ImageCompressionRle8 : ImageCompressionNone;
-    ImageRecord record{};
-    record.pixels = loaded.pixels.get();
-    if (host.plugin.imageProc(ImageCmdSave, &request, &record) != 0) {
-        const std::string obstacle = SaveObstacle(target.Path());
-        return Fail(target.Name(), obstacle.empty() ? "the plug-in could not save it" : obstacle);
-    }
-    if (!target.Finish(error)) return Fail(target.Name(), error);
-    return kOk;
+    if (const int status = ReadPicture(host, in, maxPixels, loaded); status != kOk) return status;
+    return SavePicture(host, p.words[1], loaded, static_cast<std::uint8_t>(std::stoi(bits)), p.Has("--rle"), nullptr);
 }
 
 bool AskIsGray(const Host& host, const std::string& path) {
@@ -391,21 +452,15 @@ int IsGrayCommand(Host& host, const std::vector<std::string>& args) {
     int status = kOk;
     for (const std::string& word : p.words) {
         InputFile in;
+        PathInReach reach;
         std::string error;
-        if (!in.Open(word, error)) {
+        ImageRecordInfo info{};
+        // The gray test answers "not gray" for anything it cannot use: the probe says first whether it is a BMP.
+        if (!in.Open(word, error) || !reach.Reach(in.Path(), error) || !GetInfo(host, reach.Path(), info, error)) {
             status = Fail(in.Name(), error);
             continue;
         }
-        if (!PathFits(in.Path())) {
-            status = Fail(in.Name(), kTooLong);
-            continue;
-        }
-        // The plug-in answers "not gray" for a file it cannot open; the host says why instead.
-        if (tessaly::Describe(in.Path().c_str()).reason == tessaly::Reason::CannotOpen) {
-            status = Fail(in.Name(), OpenFailure(in.Path()));
-            continue;
-        }
-        std::printf("%s: %s\n", in.Name().c_str(), AskIsGray(host, in.Path()) ? "gray" : "not gray");
+        std::printf("%s: %s\n", in.Name().c_str(), AskIsGray(host, reach.Path()) ? "gray" : "not gray");
     }
     return status;
 }
@@ -431,79 +486,112 @@ int LoadGrayCommand(Host& host, const std::vector<std::string>& args) {
     InputFile in;
     std::string error;
     if (!in.Open(p.words[0], error)) return Fail(in.Name(), error);
-    ImageRecordInfo info{};
-    if (!GetInfo(host, in, info, error)) return Fail(in.Name(), error);
-    // The plug-in reports nothing from a gray load, so the host asks first.
-    if (!AskIsGray(host, in.Path()))
-        return Fail(in.Name(), Explain(in.Path(), std::string(tessaly::ReasonText(tessaly::Reason::NotGray)) +
-                                                      (info.bitCount == 8 ? " (its colour table is not the gray ramp)"
-                                                                          : " (" + std::to_string(info.bitCount) + " bits)")));
-    const std::int32_t height = info.height < 0 ? -info.height : info.height;
-    const auto w = static_cast<std::uint64_t>(info.width), h = static_cast<std::uint64_t>(height);
-    if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty()) return Fail(in.Name(), over);
-    Buffer<std::uint8_t> levels = Allocate<std::uint8_t>(w * h);
-    if (!levels) return Fail(in.Name(), "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
-    LoadGrayLevels(host, in.Path(), info.width, height, levels.get());
-    return WriteOutput(p.values.at("-o"), type,
-                       Picture{static_cast<std::size_t>(w), static_cast<std::size_t>(h), nullptr, levels.get()});
+    Buffer<std::uint8_t> levels;
+    Picture picture;
+    {
+        PathInReach reach;
+        ImageRecordInfo info{};
+        if (!reach.Reach(in.Path(), error) || !GetInfo(host, reach.Path(), info, error)) return Fail(in.Name(), error);
+        const std::string& path = reach.Path();
+        // The plug-in reports nothing from a gray load, so the host asks first.
+        if (!AskIsGray(host, path))
+            return Fail(in.Name(),
+                        Explain(path, std::string(tessaly::ReasonText(tessaly::Reason::NotGray)) +
+                                          (info.bitCount == 8 ? " (its colour table is not the gray ramp)"
+                                                              : " (" + std::to_string(info.bitCount) + " bits)")));
+        const std::int32_t height = info.height < 0 ? -info.height : info.height;
+        const auto w = static_cast<std::uint64_t>(info.width), h = static_cast<std::uint64_t>(height);
+        if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty()) return Fail(in.Name(), over);
+        levels = Allocate<std::uint8_t>(w * h);
+        if (!levels) return Fail(in.Name(), "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
+        LoadGrayLevels(host, path, info.width, height, levels.get());
+        picture.width = static_cast<std::size_t>(w);
+        picture.height = static_cast<std::size_t>(h);
+        if (type == ImageType::Png) NoteColourAndResolution(path, picture);
+    }
+    picture.gray = levels.get();
+    return WriteOutput(p.values.at("-o"), type, picture);
 }
 
-// True when `path` is a gray BMP of the image's size holding exactly its levels.
-bool ReadsBackAs(const Host& host, const std::string& path, const GrayImage& image) {
+// True when `path` is a gray BMP of width x height holding exactly `levels`.
+bool ReadsBackAs(const Host& host, const std::string& path, std::size_t width, std::size_t height,
+                 const std::vector<std::uint8_t>& levels) {
     ImageRequest request = MakeRequest(path);
     ImageRecord record{};
     if (host.plugin.imageProc(ImageCmdGetInfo, &request, &record) != 0 ||
-        static_cast<std::size_t>(record.info.width) != image.width ||
+        static_cast<std::size_t>(record.info.width) != width ||
         static_cast<std::size_t>(record.info.height < 0 ? -std::int64_t{record.info.height} : record.info.height) !=
-            image.height ||
+            height ||
         !AskIsGray(host, path))
         return false;
     // The buffer starts as the opposite of every expected byte: a load that writes nothing cannot match.
-    std::vector<std::uint8_t> back(image.levels.size());
-    std::transform(image.levels.begin(), image.levels.end(), back.begin(), [](uint8_t v) { return static_cast<uint8_t>(~v); });
-    LoadGrayLevels(host, path, static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height), back.data());
-    return back == image.levels;
+    std::vector<std::uint8_t> back(levels.size());
+    std::transform(levels.begin(), levels.end(), back.begin(), [](uint8_t v) { return static_cast<uint8_t>(~v); });
+    LoadGrayLevels(host, path, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), back.data());
+    return back == levels;
+}
+
+int SavePicture(const Host& host, const std::string& word, const Loaded& picture, std::uint8_t bitCount, bool rle,
+                const std::vector<std::uint8_t>* levels) {
+    SaveTarget target;
+    std::string error;
+    if (!target.Open(word, error)) return Fail(target.Name(), error);
+    {
+        PathInReach reach;
+        if (!reach.Reach(target.Path(), error)) return Fail(target.Name(), error);
+        const std::string& path = reach.Path();
+        ImageRequest request = MakeRequest(path, picture.width, picture.height);
+        ImageRecord record{};
+        bool saved = true;
+        if (levels) {
+            record.pixels = const_cast<std::uint8_t*>(levels->data());  // the plug-in only reads what it saves
+            (void)host.plugin.imageProc(ImageCmdSaveGray, &request, &record);  // a gray save reports nothing
+            // So the host reads the file back and compares it with what it asked for
+            // (an old file that the save left alone fails this). A FIFO or device cannot be read back.
+            std::error_code ec;
+            const auto kind = std::filesystem::status(path, ec).type();
+            saved = kind == std::filesystem::file_type::fifo || kind == std::filesystem::file_type::character ||
+                    ReadsBackAs(host, path, static_cast<std::size_t>(picture.width),
+                                static_cast<std::size_t>(picture.height), *levels);
+        } else {
+            request.bitCount = bitCount;
+            request.compression = rle ? ImageCompressionRle8 : ImageCompressionNone;
+            record.pixels = picture.pixels.get();
+            saved = host.plugin.imageProc(ImageCmdSave, &request, &record) == 0;
+        }
+        if (!saved) {
+            const std::string obstacle = SaveObstacle(path);
+            return Fail(target.Name(), !obstacle.empty() ? obstacle
+                                       : levels          ? "the plug-in did not save it"
+                                                         : "the plug-in could not save it");
+        }
+    }
+    if (!target.Finish(error)) return Fail(target.Name(), error);
+    return kOk;
 }
 
 int SaveGrayCommand(Host& host, const std::vector<std::string>& args) {
     const Parsed p = ParseArgs(args, {"--max-pixels"}, {});
     if (!p.error.empty()) return Usage(p.error, kSaveGrayHelp);
-    if (p.words.size() != 2) return Usage("savegray needs IN.pgm and OUT.bmp", kSaveGrayHelp);
+    if (p.words.size() != 2) return Usage("savegray needs IN and OUT.bmp", kSaveGrayHelp);
     std::uint64_t maxPixels = 0;
     if (!MaxPixels(p, host, maxPixels)) return Usage("--max-pixels takes a positive number", kSaveGrayHelp);
     if (const int status = CheckBmpOutput(p.words[1], "savegray", kSaveGrayHelp); status != kOk) return status;
-    const std::string& source = p.words[0];
-    const std::string sourceName = source == "-" ? kStdinName : source;
-    GrayImage image;
+    InputFile in;
     std::string error;
-    std::FILE* pgm = source == "-" ? stdin : std::fopen(source.c_str(), "rb");
-    std::error_code ec;
-    if (source != "-" && std::filesystem::is_directory(source, ec)) {
-        if (pgm) std::fclose(pgm);
-        return Fail(sourceName, "Is a directory");
-    }
-    if (!pgm) return Fail(sourceName, OpenFailure(source));
-    const bool read = ReadPgm(pgm, maxPixels, image, error);
-    if (pgm != stdin) std::fclose(pgm);
-    if (!read) return Fail(sourceName, error);
-    SaveTarget target;
-    if (!target.Open(p.words[1], error)) return Fail(target.Name(), error);
-    if (!PathFits(target.Path())) return Fail(target.Name(), kTooLong);
-    ImageRequest request = MakeRequest(target.Path(), static_cast<std::int32_t>(image.width),
-                                       static_cast<std::int32_t>(image.height));
-    ImageRecord record{};
-    record.pixels = image.levels.data();
-    (void)host.plugin.imageProc(ImageCmdSaveGray, &request, &record);  // a gray save reports nothing
-    // So the host reads the file back and compares it with what it asked for
-    // (an old file that the save left alone fails this). A FIFO or device cannot be read back.
-    const auto kind = std::filesystem::status(target.Path(), ec).type();
-    if (kind != std::filesystem::file_type::fifo && kind != std::filesystem::file_type::character &&
-        !ReadsBackAs(host, target.Path(), image)) {
-        const std::string obstacle = SaveObstacle(target.Path());
-        return Fail(target.Name(), obstacle.empty() ? "the plug-in did not save it" : obstacle);
-    }
-    if (!target.Finish(error)) return Fail(target.Name(), error);
-    return kOk;
+    if (!in.Open(p.words[0], error)) return Fail(in.Name(), error);
+    Loaded loaded;
+    if (const int status = ReadPicture(host, in, maxPixels, loaded); status != kOk) return status;
+    const auto w = static_cast<std::size_t>(loaded.width), h = static_cast<std::size_t>(loaded.height);
+    const PictureTraits traits = Examine(Picture{w, h, loaded.pixels.get(), nullptr});
+    if (!traits.gray) return Fail(in.Name(), "the picture has colour: a gray BMP holds gray levels only (use convert)");
+    if (!traits.opaque)
+        return Fail(in.Name(), "the picture has transparent pixels: a gray BMP has no alpha (use convert)");
+    std::vector<std::uint8_t> levels(w * h);
+    std::transform(loaded.pixels.get(), loaded.pixels.get() + w * h, levels.begin(),
+                   [](std::uint32_t pixel) { return static_cast<std::uint8_t>(pixel); });  // gray: B = G = R
+    loaded.pixels.reset();
+    return SavePicture(host, p.words[1], loaded, 8, false, &levels);
 }
 
 int Version(const std::string& pluginPath) {
@@ -588,6 +676,10 @@ int Batch(const std::vector<std::string>& args, Session& session) {
 
 int main(int argc, char** argv) {
     using namespace tessaly_cli;
+#ifdef SIGXFSZ
+    // Past the file-size limit a write fails with EFBIG, which the host reports, instead of killing it.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     std::vector<std::string> args(argv + 1, argv + argc);
     Session session;
     if (const char* env = std::getenv("TESSALY_PLUGIN"); env && *env) session.pluginPath = env;
@@ -603,15 +695,18 @@ int main(int argc, char** argv) {
             std::fputs(kMainHelp, stdout);
             return kOk;
         }
+        const std::size_t equals = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
+        const std::string name = a.substr(0, equals);
         if (a == "--version") {
             version = true;
-        } else if (a == "--plugin" || a == "--max-pixels") {
-            if (at + 1 >= args.size()) return Usage(a + " needs a value", kMainHelp);
-            const std::string& value = args[++at];
-            if (a == "--plugin") session.pluginPath = value;
-            else if (!ParseCount(value, session.maxPixels)) return Usage("--max-pixels takes a positive number", kMainHelp);
+        } else if (name == "--plugin" || name == "--max-pixels") {
+            if (equals == std::string::npos && at + 1 >= args.size()) return Usage(a + " needs a value", kMainHelp);
+            const std::string value = equals == std::string::npos ? args[++at] : a.substr(equals + 1);
+            if (name == "--plugin") session.pluginPath = value;
+            else if (!ParseCount(value, session.maxPixels))
+                return Usage("--max-pixels takes a positive number", kMainHelp);
         } else {
-            return Usage("unknown option " + a, kMainHelp);
+            return Usage("unknown option " + name, kMainHelp);
         }
     }
     if (session.pluginPath.empty()) session.pluginPath = tessaly::kit::DefaultPluginPath();

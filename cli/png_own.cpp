@@ -1,12 +1,16 @@
 // PNG without libpng, for toolchains that have none (the mingw-w64 cross
-// builds): the plan's colour type and rows, the filters chosen as libpng
-// chooses them by default (none for palettes and depths below 8, else per row
-// the filter with the smallest sum of absolute differences), deflated by
-// stb_image_write's zlib encoder, and the chunks written here with their
-// CRC-32. The pixels match the libpng build's; the compressed bytes differ.
+// builds). Writing: the plan's colour type and rows, the filters chosen as
+// libpng chooses them by default (none for palettes and depths below 8, else
+// per row the filter with the smallest sum of absolute differences), deflated
+// by stb_image_write's zlib encoder, and the chunks (the libpng build's, in
+// its order) written here with their CRC-32. The pixels match the libpng
+// build's; the compressed bytes differ. Reading: a stream picture_input.cpp
+// has checked and trimmed, decoded by stb_image to R, G, B, A at 8 or 16
+// bits; wider samples become 8 bits by the host's own rule, so the pixels
+// match the libpng build's.
 //
 // Limit: the filtered rows are held whole (the encoder takes one buffer), at
-// most 2^31 - 1 bytes of them.
+// most 2^31 - 1 bytes of them; a stream read is at most 2^31 - 1 bytes too.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -14,6 +18,7 @@
 #include <cstring>
 #include <limits>
 
+#include "picture_input.h"
 #include "png_plan.h"
 
 #if defined(__GNUC__)
@@ -27,6 +32,13 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
 #include <stb_image_write.h>
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#include <stb_image.h>
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
@@ -37,22 +49,6 @@ namespace {
 constexpr int kDeflateQuality = 8;  // stb's default; its matcher's effort
 constexpr std::size_t kIdatBytes = std::size_t{1} << 20;
 
-constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
-
-std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return crc;
-}
-
 void PutBe32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
@@ -61,7 +57,7 @@ bool PutChunk(std::FILE* out, const char* type, const std::uint8_t* data, std::s
     std::uint8_t head[8], tail[4];
     PutBe32(head, static_cast<std::uint32_t>(n));
     std::memcpy(head + 4, type, 4);
-    PutBe32(tail, ~Crc(Crc(0xFFFFFFFFu, head + 4, 4), data, n));
+    PutBe32(tail, ~PngCrc(PngCrc(0xFFFFFFFFu, {head + 4, 4}), {data, n}));
     if (std::fwrite(head, 1, 8, out) == 8 && (n == 0 || std::fwrite(data, 1, n, out) == n) &&
         std::fwrite(tail, 1, 4, out) == 4)
         return true;
@@ -142,13 +138,59 @@ bool WritePng(std::FILE* out, const Picture& picture, std::string& error) {
     bool ok = std::fwrite(kSignature, 1, 8, out) == 8;
     if (!ok) error = errno != 0 ? std::strerror(errno) : "write error";
     ok = ok && PutChunk(out, "IHDR", header, sizeof header, error);
+    if (picture.srgb) {
+        // As libpng's png_set_sRGB_gAMA_and_cHRM: gamma 1/2.2 and the sRGB primaries for
+        // readers that know no sRGB chunk, then the chunk itself (perceptual intent).
+        std::uint8_t gamma[4], chromaticities[32];
+        static const std::uint32_t kChromaticities[8] = {31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000};
+        PutBe32(gamma, 45455);
+        for (int i = 0; i < 8; ++i) PutBe32(chromaticities + 4 * i, kChromaticities[i]);
+        const std::uint8_t intent = 0;
+        ok = ok && PutChunk(out, "gAMA", gamma, sizeof gamma, error) &&
+             PutChunk(out, "sRGB", &intent, 1, error) &&
+             PutChunk(out, "cHRM", chromaticities, sizeof chromaticities, error);
+    }
     if (ok && !colours.empty()) ok = PutChunk(out, "PLTE", colours.data(), colours.size(), error);
     if (ok && !alphas.empty()) ok = PutChunk(out, "tRNS", alphas.data(), alphas.size(), error);
+    if (ok && picture.pixelsPerMeterX != 0 && picture.pixelsPerMeterY != 0) {
+        std::uint8_t resolution[9];
+        PutBe32(resolution, picture.pixelsPerMeterX);
+        PutBe32(resolution + 4, picture.pixelsPerMeterY);
+        resolution[8] = 1;  // per metre
+        ok = PutChunk(out, "pHYs", resolution, sizeof resolution, error);
+    }
     for (std::size_t at = 0, n = static_cast<std::size_t>(packedBytes); ok && at < n; at += kIdatBytes)
         ok = PutChunk(out, "IDAT", packed + at, std::min(kIdatBytes, n - at), error);
     ok = ok && PutChunk(out, "IEND", nullptr, 0, error);
     STBIW_FREE(packed);
     return ok;
+}
+
+bool DecodePng(const PngStream& stream, std::uint32_t width, std::uint32_t height, std::span<std::uint32_t> pixels,
+               std::string& error) {
+    if (stream.bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        error = "too large for this build's PNG reader (over 2 GiB)";
+        return false;
+    }
+    const auto size = static_cast<int>(stream.bytes.size());
+    int w = 0, h = 0, channels = 0;
+    void* decoded = stream.bitDepth == 16
+                        ? static_cast<void*>(stbi_load_16_from_memory(stream.bytes.data(), size, &w, &h, &channels, 4))
+                        : static_cast<void*>(stbi_load_from_memory(stream.bytes.data(), size, &w, &h, &channels, 4));
+    if (!decoded) {
+        error = std::string("damaged PNG: ") + stbi_failure_reason();
+        return false;
+    }
+    const bool same = static_cast<std::uint32_t>(w) == width && static_cast<std::uint32_t>(h) == height;
+    const std::size_t samples = std::size_t{width} * height * 4;
+    if (same && stream.bitDepth == 16)
+        StoreRgba16({static_cast<const std::uint16_t*>(decoded), samples}, pixels);
+    else if (same)
+        StoreRgba8({static_cast<const std::uint8_t*>(decoded), samples}, pixels);
+    else
+        error = "damaged PNG: decoded at another size than IHDR gives";
+    stbi_image_free(decoded);
+    return same;
 }
 
 }  // namespace tessaly_cli

@@ -7,6 +7,17 @@
 namespace tessaly_cli {
 namespace {
 
+constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+
 std::size_t Slot(std::uint32_t colour) { return (colour * 0x9E3779B1u) >> 22; }  // 10 bits: 1024 slots
 
 // The slot that holds `colour`, or the empty slot where it would go.
@@ -85,6 +96,11 @@ PngPlan PlanPng(const Picture& picture) {
     plan.rowBytes = (picture.width * channels * plan.bitDepth + 7) / 8;
     plan.bytesPerPixel = std::max<std::size_t>(1, channels * plan.bitDepth / 8);
     return plan;
+}
+
+std::uint32_t PngCrc(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
+    for (const std::uint8_t b : bytes) crc = kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    return crc;
 }
 
 void PackPngRow(const Picture& picture, const PngPlan& plan, std::size_t y, std::uint8_t* out) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "image_files.h"
@@ -34,5 +35,8 @@ PngPlan PlanPng(const Picture& picture);
 
 // Row y of the picture as the plan stores it, into `out` (plan.rowBytes).
 void PackPngRow(const Picture& picture, const PngPlan& plan, std::size_t y, std::uint8_t* out);
+
+// PNG's CRC-32 of `bytes` continued from `crc` (start with 0xFFFFFFFF, store the complement).
+std::uint32_t PngCrc(std::uint32_t crc, std::span<const std::uint8_t> bytes);
 
 }  // namespace tessaly_cli

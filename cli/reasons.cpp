@@ -52,13 +52,6 @@ std::string OpenFailure(const std::string& path) {
     return errno == EACCES ? "Permission denied" : std::strerror(errno);
 }
 
-std::string LoadRefusal(const std::string& path) {
-    const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
-    if (d.reason == tessaly::Reason::None) return {};
-    if (d.reason == tessaly::Reason::CannotOpen) return OpenFailure(path);
-    return tessaly::ReasonText(d.reason);
-}
-
 std::string SaveObstacle(const std::string& path) {
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);

@@ -12,9 +12,6 @@ namespace tessaly_cli {
 // ("No such file or directory", "Is a directory", "Permission denied").
 std::string OpenFailure(const std::string& path);
 
-// Why the plug-in refuses to load `path` at its own size; "" when it loads.
-std::string LoadRefusal(const std::string& path);
-
 // Why a save to `path` can fail, judged from the destination ("No such file
 // or directory" for a missing folder, "Is a directory", "Permission denied",
 // a read-only file); "" when nothing there explains it.

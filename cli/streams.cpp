@@ -13,6 +13,9 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -148,10 +151,106 @@ bool InputFile::Open(const std::string& word, std::string& error) {
     return copied && closed;
 }
 
-OutputFile::~OutputFile() {
-    if (!stream_) return;
-    std::fclose(stream_);
-    if (created_) std::remove(name_.c_str());
+namespace {
+
+// The folder part of `path` with its separator ("" for a bare name).
+std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\");
+#else
+    const std::size_t slash = path.find_last_of('/');
+#endif
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+#ifdef _WIN32
+
+std::string WindowsText(DWORD code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "No such file or directory";
+    case ERROR_ACCESS_DENIED: return "Permission denied";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "No space left on device";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "File exists (made while the output was written)";
+    default: return "error " + std::to_string(code);
+    }
+}
+
+// The number of names `path` has; 1 when it cannot be told.
+DWORD LinkCount(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 1;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const DWORD links = GetFileInformationByHandle(h, &info) ? info.nNumberOfLinks : 1;
+    CloseHandle(h);
+    return links;
+}
+
+#else
+
+// Whether a new file can be given `old`'s owner, group and mode.
+bool GiveProperties(int fd, const struct stat& old) {
+    struct stat now {};
+    if (fstat(fd, &now) != 0) return false;
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0) return false;
+    return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// Copies the complete temporary `from` over the file at `path`, opened as a
+// plain writer opens it (links followed, as the kernel allows). The file-size
+// limit and the room are checked first, so neither stops the copy half way.
+bool CopyOver(int from, const std::string& path, std::string& error) {
+    struct stat st {};
+    if (fstat(from, &st) != 0) {
+        error = SystemText(errno);
+        return false;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && size > limit.rlim_cur) {
+        error = SystemText(EFBIG);
+        return false;
+    }
+    const int to = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (to < 0) {
+        error = SystemText(errno);
+        return false;
+    }
+    int why = 0;  // the first failure's errno
+    if (st.st_size > 0 && fallocate(to, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS)
+        why = errno;
+    std::vector<char> buffer(1 << 16);
+    for (off_t at = 0; why == 0 && at < st.st_size;) {
+        const ssize_t got = pread(from, buffer.data(), buffer.size(), at);
+        if (got <= 0) why = got < 0 ? errno : EIO;
+        for (ssize_t done = 0; why == 0 && done < got;) {
+            const ssize_t put = pwrite(to, buffer.data() + done, static_cast<std::size_t>(got - done), at + done);
+            if (put <= 0) why = put < 0 ? errno : EIO;
+            done += put > 0 ? put : 0;
+        }
+        at += got > 0 ? got : 0;
+    }
+    if (why == 0 && (ftruncate(to, st.st_size) != 0 || fsync(to) != 0)) why = errno;
+    if (close(to) != 0 && why == 0) why = errno;
+    if (why != 0) error = SystemText(why);
+    return why == 0;
+}
+
+#endif
+
+}  // namespace
+
+OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Discard() {
+    if (stream_ && stream_ != stdout) std::fclose(stream_);
+    stream_ = nullptr;
+    if (!temp_.empty()) std::remove(temp_.c_str());
+    temp_.clear();
 }
 
 bool OutputFile::Open(const std::string& word, std::string& error) {
@@ -159,29 +258,172 @@ bool OutputFile::Open(const std::string& word, std::string& error) {
         name_ = kStdoutName;
         SetBinary(stdout);
         stream_ = stdout;
+        route_ = Route::Stream;
         return true;
     }
     name_ = word;
-    std::error_code ec;
-    created_ = !std::filesystem::exists(std::filesystem::symlink_status(word, ec));
-    stream_ = std::fopen(word.c_str(), "wb");
-    if (!stream_) {
-        error = SystemText(errno);
-        if (std::filesystem::is_directory(word, ec)) error = "Is a directory";
+    if (!reach_.Reach(word, error)) return false;
+    path_ = reach_.Path();
+    const std::string folder = FolderOf(path_);
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(path_.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD why = GetLastError();
+        if (why != ERROR_FILE_NOT_FOUND) {
+            error = WindowsText(why);
+            return false;
+        }
+        route_ = Route::Create;
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        error = "Is a directory";
+        return false;
+    } else if (attributes & FILE_ATTRIBUTE_READONLY) {
+        error = "Permission denied";
+        return false;
+    } else {
+        route_ = LinkCount(path_) > 1 ? Route::InPlace : Route::Replace;
+    }
+    char temp[MAX_PATH + 1];
+    if (GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "tsy", 0, temp) == 0) {
+        error = WindowsText(GetLastError());
         return false;
     }
+    temp_ = temp;
+    stream_ = std::fopen(temp, "wb");
+    if (!stream_) {
+        error = SystemText(errno);
+        return false;
+    }
+#else
+    struct stat link {}, old {};
+    const bool exists = lstat(path_.c_str(), &link) == 0;
+    if (!exists && errno != ENOENT) {
+        error = SystemText(errno);
+        return false;
+    }
+    const bool target = exists && stat(path_.c_str(), &old) == 0;
+    if (target && S_ISDIR(old.st_mode)) {
+        error = "Is a directory";
+        return false;
+    }
+    if (target && (S_ISFIFO(old.st_mode) || S_ISCHR(old.st_mode))) {
+        stream_ = std::fopen(path_.c_str(), "wb");
+        if (!stream_) error = SystemText(errno);
+        route_ = Route::Stream;
+        return stream_ != nullptr;
+    }
+    if (target && !S_ISREG(old.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    if (exists && access(path_.c_str(), W_OK) != 0) {  // a dangling link is for the kernel to judge later
+        if (target || errno != ENOENT) {
+            error = SystemText(errno);
+            return false;
+        }
+    }
+    // A rename replaces the name alone: the file must be a plain one, of one name, whose properties a
+    // new file can take.
+    route_ = !exists ? Route::Create
+             : S_ISLNK(link.st_mode) || !target || old.st_nlink != 1 || listxattr(path_.c_str(), nullptr, 0) > 0
+                 ? Route::InPlace
+                 : Route::Replace;
+    std::string pattern = folder + ".tessaly-XXXXXX.tmp";
+    int fd = mkstemps(pattern.data(), 4);
+    if (fd < 0 && route_ != Route::Create && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        // A file the caller may write in a folder it may not: the complete file is made in the temporary folder.
+        const char* base = std::getenv("TMPDIR");
+        pattern = std::string(base && *base ? base : "/tmp") + "/tessaly-out-XXXXXX.tmp";
+        fd = mkstemps(pattern.data(), 4);
+        route_ = Route::InPlace;
+    }
+    if (fd < 0) {
+        error = SystemText(errno);
+        return false;
+    }
+    temp_ = pattern;
+    if (route_ == Route::Create) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        (void)fchmod(fd, 0666 & ~mask);  // mkstemps made it 0600; a plain create gives the umask's mode
+    } else if (route_ == Route::Replace && !GiveProperties(fd, old)) {
+        route_ = Route::InPlace;
+    }
+    stream_ = fdopen(fd, "wb");
+    if (!stream_) {
+        error = SystemText(errno);
+        close(fd);
+        return false;
+    }
+#endif
     return true;
 }
 
 bool OutputFile::Close(std::string& error) {
     std::FILE* stream = stream_;
-    stream_ = nullptr;
     errno = 0;
-    const bool ok = stream == stdout ? std::fflush(stream) == 0 && !std::ferror(stream) : std::fclose(stream) == 0;
-    if (!ok) {
-        error = SystemText(errno);
-        if (created_) std::remove(name_.c_str());
+    if (route_ == Route::Stream) {
+        stream_ = nullptr;
+        const bool ok = stream == stdout ? std::fflush(stream) == 0 && !std::ferror(stream) : std::fclose(stream) == 0;
+        if (!ok) error = SystemText(errno);
+        return ok;
     }
+    bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
+#ifdef _WIN32
+    ok = ok && _commit(_fileno(stream)) == 0;
+    if (!ok) error = SystemText(errno);
+    stream_ = nullptr;
+    if (std::fclose(stream) != 0 && ok) {
+        error = SystemText(errno);
+        ok = false;
+    }
+    if (ok && route_ == Route::Create && !MoveFileExA(temp_.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        error = WindowsText(GetLastError());
+        ok = false;
+    } else if (ok && route_ == Route::Replace) {
+        // ReplaceFileA gives the new file the old one's attributes and ACLs. With a backup name
+        // (which Wine needs for a name without a folder), a failure leaves the old file under its
+        // own name or the backup's, from where it is moved back.
+        char backup[MAX_PATH + 1] = {};
+        const std::string folder = FolderOf(path_);
+        ok = GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "tsy", 0, backup) != 0 &&
+             ReplaceFileA(path_.c_str(), temp_.c_str(), backup, 0, nullptr, nullptr);
+        if (!ok) {
+            error = WindowsText(GetLastError());
+            if (backup[0] != '\0' && GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES)
+                MoveFileExA(backup, path_.c_str(), MOVEFILE_WRITE_THROUGH);
+        }
+        if (backup[0] != '\0') DeleteFileA(backup);
+        if (ok) temp_.clear();
+    } else if (ok && route_ == Route::InPlace) {
+        ok = CopyFileA(temp_.c_str(), path_.c_str(), FALSE) != 0;  // writes into the existing file, every name sees it
+        if (!ok) error = WindowsText(GetLastError());
+    }
+    if (ok && route_ != Route::InPlace) temp_.clear();  // moved into place
+#else
+    ok = ok && fsync(fileno(stream)) == 0;
+    if (!ok) error = SystemText(errno);
+    if (ok && route_ == Route::InPlace) ok = CopyOver(fileno(stream), path_, error);
+    stream_ = nullptr;
+    if (std::fclose(stream) != 0 && ok) {
+        error = SystemText(errno);
+        ok = false;
+    }
+    if (ok && route_ == Route::Create) {
+        // Linked in under its name, never over a file that appeared meanwhile
+        // (renamed where the file system has no hard links).
+        if (link(temp_.c_str(), path_.c_str()) != 0 && (errno == EEXIST || rename(temp_.c_str(), path_.c_str()) != 0)) {
+            error = errno == EEXIST ? "File exists (made while the output was written)" : SystemText(errno);
+            ok = false;
+        }
+    } else if (ok && route_ == Route::Replace && rename(temp_.c_str(), path_.c_str()) != 0) {
+        error = SystemText(errno);
+        ok = false;
+    } else if (ok && route_ == Route::Replace) {
+        temp_.clear();  // renamed: nothing left to remove
+    }
+#endif
+    Discard();
     return ok;
 }
 

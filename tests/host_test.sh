@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The reference host end to end: every command on files it makes itself, one
 # table of failing invocations (exit status and the reason's words), pipes,
-# the picture files it writes read back by Pillow, and `info` on the BMP
-# suite's good files against the suite's own manifest.
+# the picture files it writes read back by Pillow, long paths, outputs written
+# aside, and `info` on the BMP suite's good files against the suite's own manifest.
 set -u
 host=$1
 shared=${2:-}
@@ -42,9 +42,12 @@ bmp "$w/huffman.bmp" 64 2 2 1 3 2 '' 8
 bmp "$w/topdown-rle.bmp" 40 2 -2 8 1 2 '\0\1'
 bmp "$w/bits30000.bmp" 40 2 2 30000 0 0 '' 16
 bmp "$w/big.bmp" 40 131168 4096 24 0 0 '' 5000  # 5 KB declaring 2^29 pixels
+bmp "$w/colour.bmp" 40 1 1 24 0 0 '\1\2\3' 1
 printf 'not a bmp at all, no' >"$w/junk.bmp"
 mkdir "$w/folder.bmp"
-printf 'P5\n2 1\n65535\n\0\0\0\0' >"$w/g16.pgm"
+printf 'P5\n2 1\n65535\n\0\x81\xff\xff' >"$w/g16.pgm"
+/usr/bin/python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); open(sys.argv[2], "wb").write(d[:-5] + bytes([d[-5] ^ 1]) + d[-4:])' \
+    "$(dirname "$0")/../demo/make_samples.cpp" /dev/null  # (python is at hand; the damaged PNG is made below)
 
 check "about" 0 "$host" about
 contains "about id" "$work/out" "{E3F4187E-DADC-4477-866F-970DE54F0980}"
@@ -72,6 +75,10 @@ printf 'P5\n3 1\n15\n\000\007\017' >"$work/g15.pgm"
 check "savegray maxval 15" 0 "$host" savegray "$work/g15.pgm" "$work/g15.bmp"
 check "loadgray maxval 15" 0 "$host" loadgray "$work/g15.bmp" -o "$work/g15.raw"
 [ "$(od -An -tu1 "$work/g15.raw" | tr -s ' ')" = " 0 119 255" ] || fail "maxval 15 not scaled to 0-255"
+# 16-bit samples are rounded: 129 / 257 is 0.502.
+check "savegray 16-bit" 0 "$host" savegray "$w/g16.pgm" "$w/g16.bmp"
+check "loadgray 16-bit" 0 "$host" loadgray "$w/g16.bmp" -o "$w/g16.raw"
+[ "$(od -An -tu1 "$w/g16.raw" | tr -s ' ')" = " 1 255" ] || fail "16-bit PGM not rounded to 8 bits"
 
 # Convert to every form and load each back through the plug-in.
 for form in "32" "24" "8" "8 --rle"; do
@@ -85,6 +92,10 @@ cp "$work/g.bmp" "$work/ro.bmp"
 chmod 444 "$work/ro.bmp"
 "$host" convert "$work/g.bmp" /dev/stdout --bits 24 | cmp -s - "$work/c24.bmp" || fail "convert to a pipe"
 check "scaled load" 0 "$host" load "$work/g.bmp" -o "$work/s.png" --size 7x5
+# Sizes worked out from the picture (the parser's table is a unit test), and --opt=value.
+check "load --size=50%" 0 "$host" --max-pixels=6 load "$w/g.bmp" -o "$w/half.raw" --size=50% --format=raw
+check "load --fit" 0 "$host" load "$w/g.bmp" -o "$w/fit.raw" --fit 2x2
+[ "$(stat -c %s "$w/half.raw") $(stat -c %s "$w/fit.raw")" = "8 8" ] || fail "50% and --fit 2x2 of 3 x 2 are not 2 x 1"
 check "bad size" 2 "$host" load "$work/g.bmp" -o "$work/s.png" --size 0x5
 check "-- ends the options" 0 "$host" info -- "$work/g.bmp"
 
@@ -94,6 +105,11 @@ check "-- ends the options" 0 "$host" info -- "$work/g.bmp"
 "$host" convert - - --bits 24 <"$work/g.bmp" | cmp -s - "$work/c24.bmp" || fail "convert - - differs"
 "$host" savegray - - <"$work/g.pgm" | cmp -s - "$work/g.bmp" || fail "savegray - - differs"
 [ -z "$(ls -A "$TMPDIR")" ] || fail "temporary files left: $(ls "$TMPDIR")"
+
+"$host" load "$w/g.bmp" -o "$w/g.png" &&
+    /usr/bin/python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[-13] ^= 1; open(sys.argv[2], "wb").write(d)' \
+        "$w/g.png" "$w/bad.png" || fail "damaged PNG not made"  # the last byte of IDAT's CRC
+cp "$w/g.bmp" "$w/old.bmp"
 
 # Failing invocations: exit status, the words of the reason, and for a failure
 # (1) of anything but info one line "tessaly: FILE: REASON" on standard error.
@@ -133,9 +149,18 @@ done <<EOF
 1|big.bmp: 131168 x 4096 = 537264128 pixels, over the host's limit of 268435456|load $w/big.bmp -o $w/o.raw
 1|g.bmp: 3 x 2 = 6 pixels, over the host's limit of 5|--max-pixels 5 load $w/g.bmp -o $w/o.raw
 1|g.bmp: 3 x 2 = 6 pixels, over the host's limit of 5|loadgray $w/g.bmp -o $w/o.raw --max-pixels 5
-1|g16.pgm: 16-bit PGM (maxval 65535)|savegray $w/g16.pgm $w/x.bmp
+1|junk.bmp: not a BMP file|isgray $w/g.bmp $w/junk.bmp
+1|junk.bmp: not a BMP, PNG, PGM, PPM or PAM file|convert $w/junk.bmp $w/x.bmp --bits 24
+1|bad.png: damaged PNG: its IDAT chunk fails its CRC|convert $w/bad.png $w/old.bmp --bits 24
+1|bad.png: damaged PNG: its IDAT chunk fails its CRC|savegray $w/bad.png $w/old.bmp
+1|colour.bmp: the picture has colour|savegray $w/colour.bmp $w/x.bmp
+1|g.pgm: 3 x 2 = 6 pixels, over the host's limit of 5|convert $w/g.pgm $w/x.bmp --bits 24 --max-pixels=5
+2|--rle takes no value|convert $w/g.bmp $w/x.bmp --bits 8 --rle=1
+2|--size takes WxH, Wx, xH, N% or WxH>|load $w/g.bmp -o $w/o.png --size 5
+2|give --size or --fit, not both|load $w/g.bmp -o $w/o.png --size 5x5 --fit 5x5
 EOF
-[ ! -e "$work/o.png" ] && [ ! -e "$work/o.raw" ] && [ ! -e "-" ] || fail "a failed command left an output"
+[ ! -e "$work/o.png" ] && [ ! -e "$work/o.raw" ] && [ ! -e "$work/x.bmp" ] && [ ! -e "-" ] || fail "a failed command left an output"
+cmp -s "$w/old.bmp" "$w/g.bmp" || fail "a refused input touched the old output"
 
 # What the host writes, read by Pillow: every loadable sample (and every good and
 # questionable suite file) as PNG and PPM holds exactly the pixels of the raw load.
@@ -181,6 +206,59 @@ for raw in sorted(glob.glob(sys.argv[1] + "/*.raw")):
 print(len(glob.glob(sys.argv[1] + "/*.raw")), "pictures read back by Pillow")
 sys.exit(1 if bad else 0)
 PY
+
+# Pictures into BMP: a PNG from standard input, a PPM and a PAM (Pillow checks every type in pillow_check.py).
+"$host" convert - "$w/from-png.bmp" --bits 24 <"$w/g.png" && cmp -s "$w/from-png.bmp" "$w/c24.bmp" ||
+    fail "a PNG from standard input"
+printf 'P6\n1 1\n255\n\1\2\3' >"$w/p.ppm"
+printf 'P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n\1\2\3\4' >"$w/p.pam"
+check "convert PPM" 0 "$host" convert "$w/p.ppm" "$w/p-ppm.bmp" --bits 24
+check "convert PAM" 0 "$host" convert "$w/p.pam" "$w/p-pam.bmp" --bits 32
+[ "$(tail -c 4 "$w/p-ppm.bmp" | od -An -tu1 | tr -s ' ')" = " 3 2 1 0" ] &&
+    [ "$(tail -c 4 "$w/p-pam.bmp" | od -An -tu1 | tr -s ' ')" = " 3 2 1 4" ] || fail "PPM or PAM pixel not saved as B, G, R (, A)"
+
+# A path of 300 bytes (and one past PATH_MAX): the host reaches it through its folder for every command.
+long=$w/$(printf 'd%.0s' {1..150})/$(printf 'n%.0s' {1..130})
+mkdir -p "${long%/*}" && cp "$w/g.bmp" "$long.bmp"
+check "info, long path" 0 "$host" info "$long.bmp"
+contains "info, long path" "$work/out" "nnn.bmp: Windows 3.x, 3 x 2 bottom-up, 8 bits, uncompressed, 256 colours, loads"
+check "isgray, long path" 0 "$host" isgray "$long.bmp"
+contains "isgray, long path" "$work/out" "nnn.bmp: gray"
+check "load, long path" 0 "$host" load "$long.bmp" -o "$long.png"
+check "convert, long paths" 0 "$host" convert "$long.png" "$long-24.bmp" --bits 24
+cmp -s "$long-24.bmp" "$w/c24.bmp" || fail "convert between long paths"
+check "loadgray, long path" 0 "$host" loadgray "$long.bmp" -o "$long.pgm"
+check "savegray, long paths" 0 "$host" savegray "$long.pgm" "$long-gray.bmp"
+cmp -s "$long.pgm" "$w/g.pgm" && cmp -s "$long-gray.bmp" "$w/g.bmp" || fail "gray round trip between long paths"
+x250=$(printf 'x%.0s' {1..250})
+deep=$w
+for i in {1..20}; do deep=$deep/$x250; done
+(cd "$w" && for i in {1..20}; do mkdir "$x250" && cd "$x250" || exit 1; done && cp "$w/g.bmp" g.bmp) || fail "deep folders not made"
+check "load past PATH_MAX" 0 "$host" load "$deep/g.bmp" -o "$deep/g.png"
+check "convert past PATH_MAX" 0 "$host" convert "$deep/g.png" "$deep/c.bmp" --bits 24
+[ "$(cd "$w" && for i in {1..20}; do cd "$x250"; done && cksum <c.bmp)" = "$(cksum <"$w/c24.bmp")" ] ||
+    fail "convert past PATH_MAX"
+
+# A name that is not UTF-8: its JSON parses with a strict parser, each stray byte as \u00XX.
+odd=$(printf 'caf\xe9-\xc3\xa9-"\x01')
+cp "$w/g.bmp" "$w/$odd.bmp"
+"$host" info --json "$w/$odd.bmp" | /usr/bin/python3 -c 'import json, sys
+sys.exit(0 if json.loads(sys.stdin.read())["file"].endswith("/caf\u00e9-\u00e9-\"\u0001.bmp") else 1)' ||
+    fail "JSON of a name that is not UTF-8"
+
+# Outputs the host writes itself go aside first: past the file-size limit the old file stays, the reason
+# is given, nothing is left behind. A symbolic link and a file of two names are written in place.
+printf 'old' >"$w/old.raw"
+(ulimit -f 4; "$host" load "$w/samples/card-24bit.bmp" -o "$w/old.raw") >"$work/out" 2>"$work/err"
+status=$?
+[ "$status" = 1 ] && grep -qF "old.raw: File too large" "$work/err" && [ "$(cat "$w/old.raw")" = old ] ||
+    { fail "an output past the file-size limit: exit $status"; cat "$work/err"; }
+! ls -a "$w" | grep -q tessaly || fail "a temporary output was left: $(ls -a "$w" | grep tessaly)"
+printf 'old' >"$w/target.raw" && ln -s target.raw "$w/link.raw" && ln "$w/target.raw" "$w/second.raw"
+check "load -o a symbolic link" 0 "$host" load "$w/g.bmp" -o "$w/link.raw"
+check "loadgray -o a file of two names" 0 "$host" loadgray "$w/g.bmp" -o "$w/second.raw"
+[ -L "$w/link.raw" ] && [ "$(stat -c %h "$w/target.raw")" = 2 ] && [ "$(stat -c %s "$w/target.raw")" = 6 ] ||
+    fail "writing through a link or a second name broke it"
 
 # A batch runs each line as that command run alone would: the same output and
 # messages, and its exit status; the batch exits with the highest.

@@ -3,11 +3,22 @@
 # comparison of the two runs. Each run works in a folder beside in/, so every
 # path a command names or prints is the same in both.
 
-# make_inputs SAMPLES_PROGRAM SHARED IN: the generated samples, and the BMP suite under IN/suite.
+lane_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+long_folder=$(printf 'd%.0s' {1..150})
+long_name=$(printf 'n%.0s' {1..130})
+
+# make_inputs SAMPLES_PROGRAM SHARED IN: the generated samples, the BMP suite under IN/suite,
+# pictures of the other types the host reads under IN/pictures (every PNG colour type and
+# depth, PPM, PGM, PAM; and a PNG whose IDAT fails its CRC), and a sample under a path of
+# about 300 bytes (IN/long/...).
 make_inputs() {
-    mkdir -p "$3/suite"
+    mkdir -p "$3/suite" "$3/long/$long_folder"
     "$1" "$3" || return 1
     cp -r "$2/corpus/bmpsuite/g" "$2/corpus/bmpsuite/q" "$2/corpus/bmpsuite/b" "$2/corpus/bmpsuite/x" "$3/suite/"
+    /usr/bin/python3 "$lane_dir/../pillow_check.py" --inputs "$3/pictures" || return 1
+    /usr/bin/python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[-13] ^= 1; open(sys.argv[2], "wb").write(d)' \
+        "$3/pictures/rgb8.png" "$3/pictures/damaged.png" || return 1
+    cp "$3/card-8bit.bmp" "$3/long/$long_folder/$long_name.bmp"
 }
 
 # host_commands IN: every host command on every input, one a line.
@@ -28,9 +39,30 @@ host_commands() {
     done
     echo "savegray ../in/gray.pgm gray.bmp"
     echo "isgray gray.bmp ../in/card-8bit.bmp"
+    echo "isgray ../in/gray.pgm"
     echo "loadgray gray.bmp -o gray-back.pgm"
     echo "info missing.bmp"
     echo "load ../in/gray.pgm -o junk.raw"
+    for size in 64x x30 12.5% 1000x50\> --fit=100x100 --size=200%; do
+        case $size in --*) option=$size ;; *) option="--size $size" ;; esac
+        value=${size#--*=}
+        echo "load ../in/card-24bit.bmp -o card-${value//[^0-9x.]/_}.raw $option"  # no '>' in a Windows name
+    done
+    echo "convert ../in/pictures/damaged.png damaged.bmp --bits 24"
+    echo "savegray ../in/pictures/damaged.png damaged-gray.bmp"
+    for f in "$in"/pictures/*; do
+        name=$(basename "$f")
+        [ "$name" = damaged.png ] && continue
+        for form in 32 24 8; do echo "convert ../in/pictures/$name $name-$form.bmp --bits $form"; done
+        echo "convert ../in/pictures/$name $name-rle.bmp --bits 8 --rle"
+        echo "savegray ../in/pictures/$name $name-gray.bmp"
+        echo "load $name-32.bmp -o $name-32.raw"
+    done
+    src=../in/long/$long_folder/$long_name.bmp
+    echo "info $src"
+    echo "isgray $src"
+    echo "load $src -o long.raw"
+    echo "convert $src long-rle.bmp --bits 8 --rle"
     for f in "$in"/suite/*/*.bmp; do
         src=../in/suite/${f#"$in"/suite/}
         name=$(basename "$(dirname "$f")")-$(basename "$f" .bmp)

@@ -142,7 +142,8 @@ inline void RleKernel(const std::uint8_t* data, std::size_t size) {
     const auto image = decode(stream, &notes);
     // A stream reported whole (nothing forgiven, nothing guessed) defines the
     // image itself: bytes after it change nothing.
-    if (notes.endedEarly || notes.pastImage || notes.runsCut != 0 || notes.rowsCutShort != 0 || notes.bitOrderUnsure)
+    if (notes.endedEarly || notes.pastImage || notes.runsCut != 0 || notes.rowsCutShort != 0 || notes.bitOrderUnsure ||
+        notes.validRows < h)
         return;
     std::vector<std::uint8_t> twin(stream.begin(), stream.end());
     twin.insert(twin.end(), {0x05, 0xAA, 0x00, 0x04, 0x12, 0x34, 0x56, 0x78, 0x00, 0x00, 0x03, 0x99});

@@ -12,6 +12,7 @@ const char* DamageName(DamageKind kind) {
     case DamageKind::DeltaPastImage: return "deltaPastImage";
     case DamageKind::IndexPastTable: return "indexPastTable";
     case DamageKind::TableCut: return "tableCut";
+    case DamageKind::RowsInvalid: return "rowsInvalid";
     case DamageKind::RunsCut: return "runsCut";
     case DamageKind::RowsCutShort: return "rowsCutShort";
     case DamageKind::OffsetOutsideFile: return "offsetOutsideFile";
@@ -47,6 +48,8 @@ std::string DamageText(const Damage& x, const BmpLayout& l) {
     case DamageKind::TableCut: return "colour table cut short by the pixel offset: " + n(x.a) + " of " + n(x.b) + " entries";
     case DamageKind::RunsCut:
         return n(x.a) + (x.a == 1 ? " run passes the end of its row" : " runs pass the end of their row") + " (cut there)";
+    case DamageKind::RowsInvalid:
+        return "Huffman stream codes " + n(x.a) + " of " + n(x.b) + " rows validly (the rest as far as its codes go)";
     case DamageKind::RowsCutShort:
         return n(x.a) + (x.a == 1 ? " row ends before its last pixel" : " rows end before their last pixel") +
                " (the rest shows colour 0)";

@@ -19,6 +19,7 @@ struct StreamNotes {
     std::uint64_t runsCut = 0;  // runs that passed the end of their row (the rest of each dropped)
     std::uint64_t rowsCutShort = 0;  // Huffman rows an EOL ended before their last pixel
     bool bitOrderUnsure = false;     // Huffman: low bit first chosen, high bit first not ruled out
+    std::uint64_t validRows = ~std::uint64_t{0};  // Huffman: rows, from the first, that its codes fill exactly
     std::uint64_t trailing = 0;  // bytes after the end of bitmap
 };
 
@@ -29,6 +30,7 @@ enum class DamageKind : std::uint8_t {
     DeltaPastImage,     // a: stored row, b: stream offset
     IndexPastTable,     // a: pixels, b: entries the table holds
     TableCut,           // a: entries present, b: entries declared
+    RowsInvalid,        // a: rows coded validly, from the first, b: rows
     RunsCut,            // a: runs
     RowsCutShort,       // a: rows
     OffsetOutsideFile,  // a: bfOffBits, b: the offset the pixels were read from

@@ -228,7 +228,7 @@ inline std::size_t ValidRows(ByteReader& in, bool lowBitFirst, std::size_t width
 // order reads more of the image as valid rows. `unsure`: the other order was
 // chosen while the high-bit reading had only run out of stream, so it cannot
 // be ruled out.
-inline bool LowBitFirst(ByteReader& in, std::size_t width, std::size_t height, bool& unsure) {
+inline bool LowBitFirst(ByteReader& in, std::size_t width, std::size_t height, bool& unsure, std::size_t& valid) {
     const std::uint64_t start = in.Offset();
     bool highRanOut = false, lowRanOut = false;
     const std::size_t high = ValidRows(in, false, width, height, highRanOut);
@@ -236,6 +236,7 @@ inline bool LowBitFirst(ByteReader& in, std::size_t width, std::size_t height, b
     const std::size_t low = high < height ? ValidRows(in, true, width, height, lowRanOut) : 0;
     in.Seek(start);
     unsure = low > high && highRanOut;
+    valid = std::max(low, high);
     return low > high;
 }
 
@@ -251,7 +252,8 @@ void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width,
     using namespace huffman;
     const std::uint64_t elements = sink.Remaining();
     bool orderUnsure = false;
-    BitReader bits(in, LowBitFirst(in, width, elements / width, orderUnsure));
+    std::size_t validRows = 0;
+    BitReader bits(in, LowBitFirst(in, width, elements / width, orderUnsure, validRows));
     const CodeTable* const byColour[2] = {&kWhiteTable, &kBlackTable};
     std::size_t x = 0;     // pixels placed in the current row
     unsigned colour = 0;   // 0 white, 1 black: the run being read
@@ -291,6 +293,7 @@ void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width,
         notes->runsCut = runsCut;
         notes->rowsCutShort = rowsCut;
         notes->bitOrderUnsure = orderUnsure;
+        notes->validRows = validRows;
         notes->endedEarly = sink.Remaining() != 0 && !in.Failed();
         notes->row = (elements - sink.Remaining()) / width;
         notes->offset = in.Offset() - bits.Buffered() / 8;

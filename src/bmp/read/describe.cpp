@@ -116,6 +116,9 @@ BmpDescription Describe(BmpReader& reader, bool readPixels) {
     if (notes.endedEarly) d.damage.push_back({DamageKind::StreamEndsEarly, notes.row, notes.offset});
     if (notes.pastImage) d.damage.push_back({DamageKind::DeltaPastImage, notes.row, notes.offset});
     if (indexed && rows.pastTable != 0) d.damage.push_back({DamageKind::IndexPastTable, rows.pastTable, l.table.entries});
+    // Rows its codes do not fill exactly, where nothing more particular says why.
+    if (notes.validRows < l.height && !notes.endedEarly && notes.runsCut == 0 && notes.rowsCutShort == 0)
+        d.damage.push_back({DamageKind::RowsInvalid, notes.validRows, l.height});
     if (notes.runsCut != 0) d.damage.push_back({DamageKind::RunsCut, notes.runsCut});
     if (notes.rowsCutShort != 0) d.damage.push_back({DamageKind::RowsCutShort, notes.rowsCutShort});
     if (notes.bitOrderUnsure) d.damage.push_back({DamageKind::BitOrderUnsure});

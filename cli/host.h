@@ -3,14 +3,29 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "kit/plugin_library.h"
+
 namespace tessaly_cli {
+
+// What a command runs with: the plug-in, the largest picture it allocates, and
+// whether a damaged file is refused (--strict) rather than loaded with a warning.
+struct Host {
+    tessaly::kit::PluginLibrary& plugin;
+    std::uint64_t maxPixels;
+    bool strict = false;
+};
 
 // Exit statuses: everything asked succeeded, something failed, a usage error.
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+
+// Where failures, warnings and usage errors go: standard error, or standard
+// output in a batch, so that each command's messages stay beside its output.
+extern std::FILE* messages;
 
 // Prints "tessaly: SUBJECT: REASON" on standard error and returns kFailed.
 int Fail(const std::string& subject, const std::string& reason);

@@ -11,6 +11,7 @@
 #include "bmp/read/describe.h"
 #include "host.h"
 #include "json_text.h"
+#include "kit/request.h"
 #include "reach.h"
 #include "reasons.h"
 #include "streams.h"
@@ -18,12 +19,16 @@
 namespace tessaly_cli {
 
 const char* const kInfoHelp =
-    "usage: tessaly info [-v] [--json] FILE...\n"
+    "usage: tessaly info [-v] [--json] [--strict] FILE...\n"
     "  One line per file: header kind, size and row order, bit count, compression,\n"
     "  masks, colour table, colour space or profile, and whether the plug-in loads it\n"
-    "  at its own size ('loads') or which rule refuses it ('refused: REASON').\n"
-    "  -v       also the raw header fields and where the table and pixels lie\n"
-    "  --json   one JSON object per line and file, for scripts\n"
+    "  at its own size ('loads') or which rule refuses it ('refused: REASON'). A file\n"
+    "  that loads only with damage forgiven (pixel data cut short, a stream that ends\n"
+    "  early, colours past the table...) says 'loads, damaged: WHAT', most serious first.\n"
+    "  -v        also the raw header fields, where the table and pixels lie, and every\n"
+    "            damage and note with where it lies\n"
+    "  --json    one JSON object per line and file, for scripts (a 'damage' array)\n"
+    "  --strict  a damaged file is refused, with its damage as the reason\n"
     "  FILE may be - for standard input. Exits 1 when any file would not load.\n";
 
 namespace {
@@ -56,12 +61,12 @@ bool Masked(const BmpLayout& layout) {
     return layout.format == tessaly::PixelFormat::Masked16 || layout.format == tessaly::PixelFormat::Masked32;
 }
 
-// Bits per channel, red first: "5-6-5", "10-10-10-2 with alpha".
+// Bits per channel, red first: "5-6-5", "10-10-10-2, alpha from mask".
 std::string MaskWidths(const tessaly::ChannelMasks& m) {
     char text[32];
     std::snprintf(text, sizeof text, "%d-%d-%d", std::popcount(m.red), std::popcount(m.green), std::popcount(m.blue));
     std::string widths = text;
-    if (m.alpha != 0) (widths += '-') += std::to_string(std::popcount(m.alpha)) + " with alpha";
+    if (m.alpha != 0) (widths += '-') += std::to_string(std::popcount(m.alpha)) + ", alpha from mask";
     return widths;
 }
 
@@ -81,11 +86,18 @@ std::string ColourSpace(const BmpDescription& d) {
     }
 }
 
-std::string Verdict(const BmpDescription& d) {
-    return d.reason == tessaly::Reason::None ? "loads" : std::string("refused: ") + tessaly::ReasonText(d.reason);
+// "loads", with what it needed forgiving, or "refused: REASON".
+std::string Verdict(const BmpDescription& d, const std::string& reason) {
+    if (!reason.empty()) return "refused: " + reason;
+    std::string damage, alpha;
+    for (const tessaly::Damage& x : d.damage) {
+        if (x.kind == tessaly::DamageKind::AlphaUnused) alpha = ", " + tessaly::DamageText(x, d.layout);
+        else if (!tessaly::IsNote(x.kind)) damage += (damage.empty() ? ", damaged: " : "; ") + tessaly::DamageText(x, d.layout);
+    }
+    return "loads" + damage + alpha;
 }
 
-std::string Line(const std::string& name, const BmpDescription& d) {
+std::string Line(const std::string& name, const BmpDescription& d, const std::string& reason) {
     const BmpHeaders& h = d.headers;
     const auto& info = h.infoHeader;
     const std::int64_t rows = info.biHeight < 0 ? -std::int64_t{info.biHeight} : info.biHeight;
@@ -102,7 +114,7 @@ std::string Line(const std::string& name, const BmpDescription& d) {
         if (table.entries < table.declared) line += " (" + std::to_string(table.entries) + " read)";
     }
     if (HasColourSpace(h)) line += ", " + ColourSpace(d);
-    return line + ", " + Verdict(d) + "\n";
+    return line + ", " + Verdict(d, reason) + "\n";
 }
 
 std::string Details(const BmpDescription& d) {
@@ -150,6 +162,8 @@ std::string Details(const BmpDescription& d) {
                     std::to_string(h.profileSize);
         text += "\n";
     }
+    for (const tessaly::Damage& x : d.damage)
+        text += std::string(tessaly::IsNote(x.kind) ? "  note: " : "  damage: ") + tessaly::DamageText(x, d.layout) + "\n";
     return text;
 }
 
@@ -196,6 +210,15 @@ std::string JsonObject(const std::string& name, const BmpDescription& d, const s
     o += known && d.layout.kind == tessaly::DecodeKind::Uncompressed ? Field("stride", d.layout.stride)
                                                                      : std::string(",\"stride\":null");
     o += Field("fileLength", h.fileLength);
+    o += ",\"damaged\":" + std::string(tessaly::IsDamaged(d) ? "true" : "false") + ",\"damage\":[";
+    for (std::size_t k = 0; k < d.damage.size(); ++k) {
+        const tessaly::Damage& x = d.damage[k];
+        o += (k ? ",{" : "{") + std::string("\"kind\":") + JsonString(tessaly::DamageName(x.kind)) +
+             ",\"note\":" + (tessaly::IsNote(x.kind) ? "true" : "false") +
+             ",\"text\":" + JsonString(tessaly::DamageText(x, d.layout)) + ",\"values\":[" + std::to_string(x.a) +
+             "," + std::to_string(x.b) + "," + std::to_string(x.c) + "]}";
+    }
+    o += "]";
     o += ",\"fields\":{\"bfType\":" + std::to_string(f.bfType) + Field("bfSize", f.bfSize) +
          Field("bfOffBits", f.bfOffBits) + Field("biSize", h.headerSize) + Field("biWidth", i.biWidth) +
          Field("biHeight", i.biHeight) + Field("biPlanes", i.biPlanes) + Field("biBitCount", i.biBitCount) +
@@ -207,8 +230,8 @@ std::string JsonObject(const std::string& name, const BmpDescription& d, const s
 
 }  // namespace
 
-int InfoCommand(const std::vector<std::string>& args) {
-    const Parsed p = ParseArgs(args, {}, {"-v", "--verbose", "--json"});
+int InfoCommand(const Host& host, const std::vector<std::string>& args) {
+    const Parsed p = ParseArgs(args, {}, {"-v", "--verbose", "--json", "--strict"});
     if (!p.error.empty()) return Usage(p.error, kInfoHelp);
     if (p.words.empty()) return Usage("info needs at least one FILE", kInfoHelp);
     const bool verbose = p.Has("-v") || p.Has("--verbose"), json = p.Has("--json");
@@ -223,17 +246,21 @@ int InfoCommand(const std::vector<std::string>& args) {
             status = kFailed;
             continue;
         }
-        const BmpDescription d = tessaly::Describe(reach.Path().c_str());
+        // The plug-in's own probe first, as a host asks; this host's reader tells the rest.
+        ImageRequest request = tessaly::kit::MakeRequest(reach.Path());
+        ImageRecord record{};
+        const bool probed = host.plugin.imageProc(ImageCmdGetInfo, &request, &record) == 0;
+        const BmpDescription d = tessaly::Describe(reach.Path().c_str(), true);
         std::string reason;
-        if (d.reason == tessaly::Reason::CannotOpen) reason = OpenFailure(reach.Path());
-        else if (d.reason != tessaly::Reason::None) reason = tessaly::ReasonText(d.reason);
+        if (!probed || !d.reason.Ok()) reason = LoadExplanation(reach.Path(), "the plug-in cannot read it");
+        else if (p.Has("--strict") && tessaly::IsDamaged(d)) reason = "damaged: " + DamageClauses(d);
         if (!reason.empty()) status = kFailed;
         if (json) {
             std::fputs(JsonObject(input.Name(), d, reason).c_str(), stdout);
         } else if (!d.headersRead) {
             Fail(input.Name(), reason);  // nothing to describe: not a BMP file, or not readable
         } else {
-            std::fputs(Line(input.Name(), d).c_str(), stdout);
+            std::fputs(Line(input.Name(), d, reason).c_str(), stdout);
             if (verbose) std::fputs(Details(d).c_str(), stdout);
         }
     }

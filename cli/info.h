@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "host.h"
+
 namespace tessaly_cli {
 
 extern const char* const kInfoHelp;
 
-// Describes each file named in `args`; kFailed when any would not load.
-int InfoCommand(const std::vector<std::string>& args);
+// Describes each file named in `args`; kFailed when any would not load (or,
+// with --strict, loads only with damage forgiven).
+int InfoCommand(const Host& host, const std::vector<std::string>& args);
 
 }  // namespace tessaly_cli

@@ -135,11 +135,6 @@ const char* const kSaveGrayHelp =
     "  file is loaded back and compared (a FIFO or device, which cannot be read back,\n"
     "  is not checked). IN and OUT may be - for standard input and output.\n";
 
-struct Host {
-    PluginLibrary& plugin;
-    std::uint64_t maxPixels;
-};
-
 const char* const kBatchHelp =
     "usage: tessaly batch LIST\n"
     "  Runs each line of LIST (a command and its words, separated by spaces) with the\n"
@@ -171,16 +166,6 @@ bool MaxPixels(const Parsed& p, const Host& host, std::uint64_t& limit) {
     return !p.values.count("--max-pixels") || ParseCount(p.values.at("--max-pixels"), limit);
 }
 
-// Why the plug-in refused `path`: the reader's rule, else `fallback`. A file
-// that could not be opened says why; with `notAnyType` (convert and savegray,
-// for a file without a BMP's signature) any other refusal is that.
-std::string Explain(const std::string& path, const std::string& fallback, const char* notAnyType = nullptr) {
-    const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
-    if (d.reason == tessaly::Reason::CannotOpen) return OpenFailure(path);
-    if (d.reason == tessaly::Reason::None) return fallback;
-    return notAnyType ? notAnyType : tessaly::ReasonText(d.reason);
-}
-
 // The file's geometry through the plug-in's probe (ImageCmdGetInfo); a file it
 // refuses is not a BMP file, unless the reader has a better reason.
 bool GetInfo(const Host& host, const std::string& path, ImageRecordInfo& info, std::string& reason,
@@ -188,7 +173,7 @@ bool GetInfo(const Host& host, const std::string& path, ImageRecordInfo& info, s
     ImageRequest request = MakeRequest(path);
     ImageRecord record{};
     if (host.plugin.imageProc(ImageCmdGetInfo, &request, &record) != 0) {
-        reason = Explain(path, notAnyType ? notAnyType : tessaly::ReasonText(tessaly::Reason::NotBmp), notAnyType);
+        reason = LoadExplanation(path, notAnyType ? notAnyType : tessaly::ReasonText(tessaly::Reason::NotBmp), notAnyType);
         return false;
     }
     info = record.info;
@@ -200,6 +185,12 @@ struct Loaded {
     Buffer<std::uint32_t> pixels;
 };
 
+// The damage a file that loads has, when it has some: "" for none.
+std::string DamageOf(const std::string& path) {
+    const tessaly::BmpDescription d = tessaly::Describe(path.c_str(), true);
+    return d.pixelsRead && tessaly::IsDamaged(d) ? DamageClauses(d) : std::string();
+}
+
 // Loads `path` (reached, see reach.h) through ImageCmdLoad at its own size, or
 // at the size `size` works out from it. Returns kOk, or reports the failure under `name`.
 int LoadPixels(const Host& host, const std::string& path, const std::string& name, const std::optional<SizeSpec>& size,
@@ -207,9 +198,12 @@ int LoadPixels(const Host& host, const std::string& path, const std::string& nam
     ImageRecordInfo info{};
     std::string reason;
     if (!GetInfo(host, path, info, reason, notAnyType)) return Fail(name, reason);
+    // A damaged file is refused with --strict before anything is loaded, else loaded with a warning.
+    const std::string damage = DamageOf(path);
+    if (host.strict && !damage.empty()) return Fail(name, "damaged: " + damage);
     // The file's size; a top-down file's height is stored negative and asked for positive.
     if (info.width <= 0 || info.height == 0 || info.height == INT32_MIN)
-        return Fail(name, Explain(path, "the file declares no pixels"));
+        return Fail(name, LoadExplanation(path, "the file declares no pixels"));
     const auto ownWidth = static_cast<std::uint32_t>(info.width);
     const auto ownHeight = static_cast<std::uint32_t>(info.height < 0 ? -info.height : info.height);
     std::uint32_t width = ownWidth, height = ownHeight;
@@ -217,17 +211,18 @@ int LoadPixels(const Host& host, const std::string& path, const std::string& nam
     const bool own = width == ownWidth && height == ownHeight;  // a size that changes nothing is a plain load
     const std::uint64_t w = width, h = height;
     if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty())
-        return Fail(name, Explain(path, over));  // a file refused anyway says why, not how big it is
+        return Fail(name, LoadExplanation(path, over));  // a file refused anyway says why, not how big it is
     Buffer<std::uint32_t> pixels = Allocate<std::uint32_t>(w * h);
     if (!pixels) return Fail(name, "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
     ImageRequest request = MakeRequest(path, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
     ImageRecord record{};
     record.pixels = pixels.get();
     if (host.plugin.imageProc(ImageCmdLoad, &request, &record) != 0)
-        return Fail(name, Explain(path, own ? "the plug-in refused to load it"
+        return Fail(name, LoadExplanation(path, own ? "the plug-in refused to load it"
                                             : "the plug-in refused to scale it to " + std::to_string(width) + " x " +
                                                   std::to_string(height)));
     out = Loaded{static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), std::move(pixels)};
+    if (!damage.empty()) std::fprintf(messages, "tessaly: %s: warning: damaged: %s\n", name.c_str(), damage.c_str());
     return kOk;
 }
 
@@ -380,11 +375,12 @@ int About(Host& host, const std::vector<std::string>& args) {
     return kOk;
 }
 
-int Info(Host&, const std::vector<std::string>& args) { return InfoCommand(args); }
+int Info(Host& host, const std::vector<std::string>& args) { return InfoCommand(host, args); }
 
 int Load(Host& host, const std::vector<std::string>& args) {
-    const Parsed p = ParseArgs(args, {"-o", "--size", "--fit", "--format", "--max-pixels"}, {});
+    const Parsed p = ParseArgs(args, {"-o", "--size", "--fit", "--format", "--max-pixels"}, {"--strict"});
     if (!p.error.empty()) return Usage(p.error, kLoadHelp);
+    host.strict = p.Has("--strict");
     if (p.words.size() != 1 || !p.values.count("-o")) return Usage("load needs FILE and -o OUT", kLoadHelp);
     if (p.values.count("--size") && p.values.count("--fit")) return Usage("give --size or --fit, not both", kLoadHelp);
     std::optional<SizeSpec> size;
@@ -421,8 +417,9 @@ int SavePicture(const Host& host, const std::string& word, const Loaded& picture
                 const std::vector<std::uint8_t>* levels);
 
 int Convert(Host& host, const std::vector<std::string>& args) {
-    const Parsed p = ParseArgs(args, {"--bits", "--max-pixels"}, {"--rle"});
+    const Parsed p = ParseArgs(args, {"--bits", "--max-pixels"}, {"--rle", "--strict"});
     if (!p.error.empty()) return Usage(p.error, kConvertHelp);
+    host.strict = p.Has("--strict");
     if (p.words.size() != 2 || !p.values.count("--bits")) return Usage("convert needs IN, OUT and --bits", kConvertHelp);
     const std::string bits = p.values.at("--bits");
     if (bits != "32" && bits != "24" && bits != "8") return Usage("--bits takes 32, 24 or 8", kConvertHelp);
@@ -496,7 +493,7 @@ int LoadGrayCommand(Host& host, const std::vector<std::string>& args) {
         // The plug-in reports nothing from a gray load, so the host asks first.
         if (!AskIsGray(host, path))
             return Fail(in.Name(),
-                        Explain(path, std::string(tessaly::ReasonText(tessaly::Reason::NotGray)) +
+                        LoadExplanation(path, std::string(tessaly::ReasonText(tessaly::Reason::NotGray)) +
                                           (info.bitCount == 8 ? " (its colour table is not the gray ramp)"
                                                               : " (" + std::to_string(info.bitCount) + " bits)")));
         const std::int32_t height = info.height < 0 ? -info.height : info.height;
@@ -560,10 +557,12 @@ int SavePicture(const Host& host, const std::string& word, const Loaded& picture
             saved = host.plugin.imageProc(ImageCmdSave, &request, &record) == 0;
         }
         if (!saved) {
-            const std::string obstacle = SaveObstacle(path);
-            return Fail(target.Name(), !obstacle.empty() ? obstacle
-                                       : levels          ? "the plug-in did not save it"
-                                                         : "the plug-in could not save it");
+            // The save's own checks, run again by this host's core, say why.
+            const tessaly::SaveRequest asked{
+                levels ? tessaly::SaveFormat::Gray8 : *tessaly::ChooseSaveFormat(bitCount, rle ? 1 : 0), picture.width,
+                picture.height, levels ? static_cast<const void*>(levels->data()) : picture.pixels.get()};
+            return Fail(target.Name(), SaveExplanation(path, asked, levels ? "the plug-in did not save it"
+                                                                            : "the plug-in could not save it"));
         }
     }
     if (!target.Finish(error)) return Fail(target.Name(), error);
@@ -709,7 +708,14 @@ int main(int argc, char** argv) {
             return Usage("unknown option " + name, kMainHelp);
         }
     }
-    if (session.pluginPath.empty()) session.pluginPath = tessaly::kit::DefaultPluginPath();
+    if (session.pluginPath.empty()) {
+        session.pluginPath = tessaly::kit::DefaultPluginPath();
+    } else {
+        // A plug-in named by --plugin or TESSALY_PLUGIN may be another build than this host's core.
+        std::error_code ec;
+        if (!std::filesystem::equivalent(session.pluginPath, tessaly::kit::DefaultPluginPath(), ec))
+            SetForeignPlugin(session.pluginPath);
+    }
     if (version) return Version(session.pluginPath);
     if (at >= args.size()) return Usage("no command given", kMainHelp);
     const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(at), args.end());

@@ -5,75 +5,98 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
-#include "bmp/read/describe.h"
+#include "host.h"
+#include "shell/bmp_codec.h"
 
 namespace tessaly_cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The system's words for an error code, the same on every build.
-std::string SystemText(const std::error_code& ec) {
-    if (ec == std::errc::no_such_file_or_directory) return "No such file or directory";
-    if (ec == std::errc::not_a_directory) return "Not a directory";
-    if (ec == std::errc::permission_denied) return "Permission denied";
-    if (ec == std::errc::filename_too_long) return "File name too long";
-    return ec.message();
+std::string gForeignPlugin;
+
+// The system's words for an errno value, the same on every build (the C
+// libraries of Linux and Windows word them differently).
+std::string SystemText(int error) {
+    switch (error) {
+    case ENOENT: return "No such file or directory";
+    case ENOTDIR: return "Not a directory";
+    case EACCES:
+    case EPERM: return "Permission denied";
+    case ENAMETOOLONG: return "File name too long";
+    case EISDIR: return "Is a directory";
+    case EINVAL: return "not a regular file";
+    case ENOSPC: return "No space left on device";
+    case EROFS: return "Read-only file system";
+    case EFBIG: return "File too large";
+    case EEXIST: return "File exists";
+    case ENXIO: return "No reader at the other end";
+    case EPIPE: return "The reader went away";
+    case EBUSY: return "Device or resource busy";
+    case ELOOP: return "Too many levels of symbolic links";
+    case EAGAIN: return "It changed while the save looked at it";
+    case EIO: return "Input/output error";
+    default: return "System error " + std::to_string(error);
+    }
 }
 
-bool Writable(const fs::path& path) {
-#ifdef _WIN32
-    (void)path;
-    return true;  // the read-only attribute shows in the permission bits; ACLs are the save's to judge
-#else
-    return access(path.c_str(), W_OK) == 0;
-#endif
+// The first explanation from this host's reader for a plug-in of another build says so.
+void NoteOnce() {
+    if (gForeignPlugin.empty()) return;
+    std::fprintf(messages, "tessaly: note: %s is not this host's own plug-in; explanations come from this host's reader\n",
+                 gForeignPlugin.c_str());
+    gForeignPlugin.clear();
 }
 
 }  // namespace
 
+void SetForeignPlugin(const std::string& path) { gForeignPlugin = path; }
+
 std::string OpenFailure(const std::string& path) {
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
-    if (st.type() == fs::file_type::not_found) return "No such file or directory";
-    if (ec) return SystemText(ec);
-    if (st.type() == fs::file_type::directory) return "Is a directory";
-    if (st.type() != fs::file_type::regular) return "not a regular file";
+    if (st.type() == fs::file_type::not_found) return SystemText(ENOENT);
+    if (ec) return ec == std::errc::not_a_directory ? SystemText(ENOTDIR)
+                   : ec == std::errc::permission_denied ? SystemText(EACCES)
+                   : ec == std::errc::filename_too_long ? SystemText(ENAMETOOLONG) : ec.message();
+    if (st.type() == fs::file_type::directory) return SystemText(EISDIR);
+    if (st.type() != fs::file_type::regular) return SystemText(EINVAL);
     errno = 0;
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
         return tessaly::ReasonText(tessaly::Reason::CannotOpen);  // it opens now: it did not when asked
     }
-    return errno == EACCES ? "Permission denied" : std::strerror(errno);
+    return SystemText(errno);
 }
 
-std::string SaveObstacle(const std::string& path) {
-    std::error_code ec;
-    const fs::file_status st = fs::status(path, ec);
-    if (st.type() == fs::file_type::directory) return "Is a directory";
-    if (st.type() == fs::file_type::not_found) {
-        fs::path folder = fs::path(path).parent_path();
-        if (folder.empty()) folder = ".";
-        const fs::file_status fst = fs::status(folder, ec);
-        if (fst.type() == fs::file_type::not_found) return "No such file or directory";
-        if (ec) return SystemText(ec);
-        if (fst.type() != fs::file_type::directory) return "Not a directory";
-        return Writable(folder) ? "" : "Permission denied";
-    }
-    if (ec) return SystemText(ec);
-    const fs::perms writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-    if (st.type() == fs::file_type::regular && (st.permissions() & writeBits) == fs::perms::none)
-        return "read-only file (no write permission)";
-    if (!Writable(path)) return "Permission denied";
-    if (st.type() != fs::file_type::regular && st.type() != fs::file_type::fifo &&
-        st.type() != fs::file_type::character)
-        return "not a regular file";
-    return {};
+std::string OutcomeText(const tessaly::Outcome& outcome) {
+    return outcome.systemError != 0 ? SystemText(outcome.systemError) : tessaly::ReasonText(outcome);
+}
+
+std::string LoadExplanation(const std::string& path, const std::string& fallback, const char* notAnyType) {
+    const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
+    if (d.reason.Ok()) return fallback;
+    NoteOnce();
+    if (d.reason == tessaly::Reason::CannotOpen || !notAnyType) return OutcomeText(d.reason);
+    return notAnyType;
+}
+
+std::string SaveExplanation(const std::string& path, const tessaly::SaveRequest& request, const std::string& fallback) {
+    const auto codec = std::make_unique<tessaly::BmpCodec>();
+    const tessaly::Outcome checked = codec->CheckSave(path.c_str(), request);
+    if (checked.Ok()) return fallback;
+    NoteOnce();
+    return OutcomeText(checked);
+}
+
+std::string DamageClauses(const tessaly::BmpDescription& d) {
+    std::string text;
+    for (const tessaly::Damage& x : d.damage)
+        if (!tessaly::IsNote(x.kind) || x.kind == tessaly::DamageKind::AlphaUnused)
+            text += (text.empty() ? "" : "; ") + tessaly::DamageText(x, d.layout);
+    return text;
 }
 
 }  // namespace tessaly_cli

@@ -43,6 +43,7 @@ bmp "$w/topdown-rle.bmp" 40 2 -2 8 1 2 '\0\1'
 bmp "$w/bits30000.bmp" 40 2 2 30000 0 0 '' 16
 bmp "$w/big.bmp" 40 131168 4096 24 0 0 '' 5000  # 5 KB declaring 2^29 pixels
 bmp "$w/colour.bmp" 40 1 1 24 0 0 '\1\2\3' 1
+bmp "$w/short24.bmp" 40 2 3 24 0 0 '' 12  # the top row's pixel data missing
 printf 'not a bmp at all, no' >"$w/junk.bmp"
 mkdir "$w/folder.bmp"
 printf 'P5\n2 1\n65535\n\0\x81\xff\xff' >"$w/g16.pgm"
@@ -158,6 +159,12 @@ done <<EOF
 2|--rle takes no value|convert $w/g.bmp $w/x.bmp --bits 8 --rle=1
 2|--size takes WxH, Wx, xH, N% or WxH>|load $w/g.bmp -o $w/o.png --size 5
 2|give --size or --fit, not both|load $w/g.bmp -o $w/o.png --size 5x5 --fit 5x5
+0|loads, damaged: pixel data ends at row 2 of 3, 12 of 22 bytes (rows above show black)|info $w/short24.bmp
+0|"damaged":true,"damage":[{"kind":"pixelDataShort","note":false,"text":"pixel data ends|info --json $w/short24.bmp
+1|refused: damaged: pixel data ends at row 2|info --strict $w/short24.bmp
+0|short24.bmp: warning: damaged: pixel data ends at row 2|load $w/short24.bmp -o $w/damaged.raw
+1|short24.bmp: damaged: pixel data ends at row 2|load $w/short24.bmp -o $w/o.raw --strict
+1|short24.bmp: damaged: pixel data ends at row 2|convert $w/short24.bmp $w/x.bmp --bits 24 --strict
 EOF
 [ ! -e "$work/o.png" ] && [ ! -e "$work/o.raw" ] && [ ! -e "$work/x.bmp" ] && [ ! -e "-" ] || fail "a failed command left an output"
 cmp -s "$w/old.bmp" "$w/g.bmp" || fail "a refused input touched the old output"

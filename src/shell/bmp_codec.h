@@ -79,6 +79,10 @@ struct BmpCodec {
     // Copies a gray file's levels into `target`: each the level a load shows
     // for that pixel. Files that are not gray leave the target untouched.
     [[nodiscard]] Outcome LoadGray(const char* path, GrayTarget target);
+    // What Save would meet before writing: the request's refusals, then the
+    // destination's, by the same rules, creating and changing nothing. For a
+    // host that tells its user why a save failed.
+    [[nodiscard]] Outcome CheckSave(const char* path, const SaveRequest& request);
 
     // The same operations with the convention of 1 for success and 0 for failure.
     [[nodiscard]] int ProbeBmpFile(const char* path, ImageInfo& info) const { return Folded(Probe(path, info)); }

@@ -32,6 +32,12 @@ Outcome BmpCodec::Save(const char* path, const SaveRequest& request) {
     return file.Commit();
 }
 
+Outcome BmpCodec::CheckSave(const char* path, const SaveRequest& request) {
+    PreparedSave save;
+    if (const Outcome planned = PrepareSave(request, save); !planned.Ok()) return planned;
+    return ReplacingFile::Check(path, save.plan.fileSize);
+}
+
 Outcome BmpCodec::CheckGray(const char* path) {
     InputFile file;
     const Outcome opened = file.Open(path);

@@ -19,6 +19,12 @@ Outcome ReplacingFile::Begin(const char* path, std::uint64_t size) {
     return Prepare(ChooseSaveRoute(destination_.Facts(), size));
 }
 
+Outcome ReplacingFile::Check(const char* path, std::uint64_t size) {
+    SaveDestination destination;
+    destination.Inspect(path, false);
+    return ChooseSaveRoute(destination.Facts(), size).refusal;
+}
+
 Outcome ReplacingFile::Prepare(const RouteChoice& choice) {
     if (!choice.refusal.Ok()) return choice.refusal;
     route_ = choice.route;

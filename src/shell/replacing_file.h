@@ -50,6 +50,11 @@ public:
     // Why the last write through the sink failed (Ok when none did).
     [[nodiscard]] Outcome WriteFailure() const { return writeFailure_; }
 
+    // What a save of `size` bytes to `path` would meet when it begins, made
+    // by the same checks as Begin without creating anything (a FIFO without
+    // a reader is not waited on).
+    [[nodiscard]] static Outcome Check(const char* path, std::uint64_t size);
+
 private:
     [[nodiscard]] Outcome Prepare(const RouteChoice& choice);
     [[nodiscard]] Outcome CommitInPlace(io::Handle newBytes, bool scratchInFolder);

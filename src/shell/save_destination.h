@@ -32,9 +32,10 @@ public:
     ~SaveDestination();  // removes a named temporary left behind, and lets a held SIGPIPE go
 
     // Learns the facts about `path`, opening an existing destination for
-    // writing (a FIFO's open waits for its reader, as any writer's does).
-    // Creates nothing; what stands in the way is in the facts.
-    void Inspect(const char* path);
+    // writing (a FIFO's open waits for its reader, as any writer's does,
+    // unless `waitForReader` is false). Creates nothing; what stands in the
+    // way is in the facts.
+    void Inspect(const char* path, bool waitForReader = true);
     [[nodiscard]] const DestinationFacts& Facts() const { return facts_; }
     // The existing destination, opened with the caller's rights (for writing; for reading too when allowed).
     [[nodiscard]] io::Handle Target() const { return target_.Get(); }

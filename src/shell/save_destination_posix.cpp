@@ -103,13 +103,14 @@ bool Locate(int reached, const struct stat& st, io::OwnedHandle& folder, std::st
 
 }  // namespace
 
-void SaveDestination::Inspect(const char* path) {
+void SaveDestination::Inspect(const char* path, bool waitForReader) {
     facts_ = DestinationFacts{};
     using Kind = DestinationFacts::Kind;
     std::string folderPath;
     Split(path, folderPath, name_);
     if (name_.empty()) {  // a name ending in a separator is a folder's
         facts_.kind = Kind::Other;
+        facts_.folder = true;
         return;
     }
     folder_.Reset(OpenFolder(AT_FDCWD, folderPath));
@@ -177,6 +178,7 @@ void SaveDestination::Inspect(const char* path) {
 
     const bool stream = S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode);
     facts_.kind = stream ? Kind::Stream : S_ISREG(st.st_mode) ? Kind::Regular : Kind::Other;
+    facts_.folder = S_ISDIR(st.st_mode);
     if (facts_.kind == Kind::Other) return;
     facts_.plainWriterRefused = facts_.nameReachesFile && !PlainWriterOpens(folderStat, st);
     if (facts_.plainWriterRefused) return;
@@ -190,7 +192,8 @@ void SaveDestination::Inspect(const char* path) {
         flags |= O_NOCTTY | O_CLOEXEC;
         return throughLinks ? ::open(self.c_str(), flags) : ::openat(Fd(folder_.Get()), name_.c_str(), flags | O_NOFOLLOW);
     };
-    int fd = stream ? open(O_WRONLY) : open(O_RDWR | O_NONBLOCK);
+    // Looking only, a FIFO is not waited on: without a reader its open fails (ENXIO).
+    int fd = stream ? open(O_WRONLY | (waitForReader ? 0 : O_NONBLOCK)) : open(O_RDWR | O_NONBLOCK);
     facts_.readable = fd >= 0 && !stream;
     if (fd < 0 && !stream && errno == EACCES) fd = open(O_WRONLY | O_NONBLOCK);
     if (fd < 0) {

@@ -74,7 +74,7 @@ Outcome CreateIn(const std::string& folder, bool scratch, io::OwnedHandle& file,
 
 }  // namespace
 
-void SaveDestination::Inspect(const char* path) {
+void SaveDestination::Inspect(const char* path, bool /*waitForReader*/) {
     facts_ = DestinationFacts{};
     using Kind = DestinationFacts::Kind;
     name_ = path;
@@ -82,6 +82,7 @@ void SaveDestination::Inspect(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         facts_.kind = Kind::Other;
+        facts_.folder = true;
         return;
     }
     constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

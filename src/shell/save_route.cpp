@@ -34,7 +34,7 @@ RouteChoice InPlace(const DestinationFacts& f, std::uint64_t size) {
 
 RouteChoice ChooseSaveRoute(const DestinationFacts& f, std::uint64_t size) {
     using Kind = DestinationFacts::Kind;
-    if (f.kind == Kind::Other) return Refused(Reason::NotAFile);
+    if (f.kind == Kind::Other) return Refused(Reason::NotAFile, f.folder ? EISDIR : 0);
     // The system's own refusals come first, as a plain writer would meet them.
     if (f.openError != 0) return Refused(Reason::CannotWrite, f.openError);
     if (f.plainWriterRefused) return Refused(Reason::CannotWrite, EACCES);

@@ -22,6 +22,7 @@ enum class SaveRoute : std::uint8_t {
 struct DestinationFacts {
     enum class Kind : std::uint8_t { Missing, Regular, Stream, Other };
     Kind kind = Kind::Missing;
+    bool folder = false;  // Other: a directory
     // Why the system refused to open it (or, for Missing, its folder): an
     // errno value; 0 when it opened (or the folder is there).
     int openError = 0;

@@ -67,6 +67,7 @@ host_commands() {
         src=../in/suite/${f#"$in"/suite/}
         name=$(basename "$(dirname "$f")")-$(basename "$f" .bmp)
         echo "info $src"
+        echo "info -v --json --strict $src"
         echo "load $src -o $name.raw"
         echo "load $src -o $name-33x17.raw --size 33x17"
         echo "load $src -o $name-200x90.raw --size 200x90"

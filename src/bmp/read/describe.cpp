@@ -50,7 +50,8 @@ void HeaderDamage(const BmpHeaders& h, const BmpLayout& l, std::vector<Damage>& 
         out.push_back({bfOffBits >= length ? DamageKind::OffsetOutsideFile : DamageKind::OffsetInHeaders, bfOffBits, l.pixelOffset});
     // Compat: OS/2 writers store the headers' size there (the suite's OS/2 files do).
     const bool os2HeaderSize = h.fileHeader.bfSize == kFileHeaderSize + h.headerSize;
-    if (h.infoOffset == kFileHeaderSize && h.fileHeader.bfSize != length && !os2HeaderSize)
+    // A bfSize of 0 gives no size, as some writers leave it.
+    if (h.infoOffset == kFileHeaderSize && h.fileHeader.bfSize != 0 && h.fileHeader.bfSize != length && !os2HeaderSize)
         out.push_back({DamageKind::FileSizeWrong, h.fileHeader.bfSize, length});
     // Fields no pixel depends on that show a careless writer: notes.
     const BITMAPINFOHEADER& info = h.infoHeader;

@@ -18,6 +18,10 @@ namespace tessaly::io {
 
 using Handle = std::intptr_t;  // fd on POSIX, HANDLE on Windows
 inline constexpr Handle kNoHandle = -1;
+#if !defined(_WIN32)
+// The file descriptor a POSIX handle is.
+inline int Fd(Handle h) { return static_cast<int>(h); }
+#endif
 
 // ---- One system call each (platform adapters) ----
 

@@ -1,8 +1,4 @@
 // The POSIX adapters of file_io.h: one system call each.
-#if !defined(_FILE_OFFSET_BITS)
-#define _FILE_OFFSET_BITS 64  // 64-bit offsets on 32-bit Linux too: a BMP file may pass 2 GiB
-#endif
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +9,6 @@
 
 namespace tessaly::io {
 namespace {
-
-int Fd(Handle h) { return static_cast<int>(h); }
 
 }  // namespace
 

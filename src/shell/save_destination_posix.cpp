@@ -1,8 +1,4 @@
 // The POSIX part of a save, learning the facts; see save_destination.h.
-#if !defined(_FILE_OFFSET_BITS)
-#define _FILE_OFFSET_BITS 64
-#endif
-
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
@@ -22,7 +18,7 @@
 namespace tessaly {
 namespace {
 
-int Fd(io::Handle h) { return static_cast<int>(h); }
+using io::Fd;
 
 // A kernel protection's level (/proc/sys/fs/NAME); where it cannot be read,
 // the protection is taken to be on, as Debian and most systems set it.

@@ -1,8 +1,4 @@
 // The POSIX part of a save, the steps of the routes; see save_destination.h.
-#if !defined(_FILE_OFFSET_BITS)
-#define _FILE_OFFSET_BITS 64
-#endif
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -21,7 +17,7 @@
 namespace tessaly {
 namespace {
 
-int Fd(io::Handle h) { return static_cast<int>(h); }
+using io::Fd;
 
 // A temporary's name: fixed length whatever the destination's, so any name the folder accepts can be saved.
 std::string TemporaryName() {

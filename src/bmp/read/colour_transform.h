@@ -72,36 +72,4 @@ private:
     const std::uint8_t* encode_;  // the process's encoding table, kEncodeEntries + 3 bytes
 };
 
-// A row target (pixel_sink.h) that converts every pixel before the one it
-// wraps sees it: Commit converts the first n pixels of the piece it last
-// handed out; Fill and FillRows convert their colour once.
-template <class Rows>
-class ConvertedRows {
-public:
-    ConvertedRows(Rows& rows, const ColourTransform& transform, Simd simd)
-        : rows_(rows), transform_(transform), simd_(simd) {}
-    [[nodiscard]] std::size_t Width() const { return rows_.Width(); }
-    [[nodiscard]] std::size_t Height() const { return rows_.Height(); }
-    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) {
-        piece_ = rows_.Piece(y, x);
-        return piece_;
-    }
-    void Commit(std::size_t y, std::size_t x, std::size_t n) {
-        transform_.Convert(piece_.first(n), simd_);
-        rows_.Commit(y, x, n);
-    }
-    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
-        rows_.Fill(y, x, n, transform_.Pixel(px));
-    }
-    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
-        rows_.FillRows(top, count, transform_.Pixel(px));
-    }
-
-private:
-    Rows& rows_;
-    const ColourTransform& transform_;
-    Simd simd_;
-    std::span<std::uint32_t> piece_;
-};
-
 }  // namespace tessaly

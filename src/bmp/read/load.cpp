@@ -33,38 +33,26 @@ constexpr std::uint64_t kAlwaysScaledPixels = std::uint64_t{1} << 26;
 // anything is allocated. A 16384-pixel-wide target needs at most 8 MiB.
 constexpr std::uint64_t kMaxResampleBytes = std::uint64_t{256} << 20;
 
-// A row target that notes whether any pixel it passes on has an alpha other
-// than 0, for pictures whose alpha comes from a mask.
-template <class Rows>
-class AlphaWatch {
-public:
-    explicit AlphaWatch(Rows& rows) : rows_(rows) {}
-    [[nodiscard]] std::size_t Width() const { return rows_.Width(); }
-    [[nodiscard]] std::size_t Height() const { return rows_.Height(); }
-    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) {
-        piece_ = rows_.Piece(y, x);
-        return piece_;
-    }
-    void Commit(std::size_t y, std::size_t x, std::size_t n) {
-        std::uint32_t any = 0;
-        for (const std::uint32_t px : piece_.first(n)) any |= px;
-        seen_ |= any;
-        rows_.Commit(y, x, n);
-    }
-    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {
-        seen_ |= px;
-        rows_.Fill(y, x, n, px);
-    }
-    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) {
-        seen_ |= px;
-        rows_.FillRows(top, count, px);
-    }
-    [[nodiscard]] bool AlphaSeen() const { return (seen_ >> 24) != 0; }
+// Colours converted to sRGB on their way to the row target.
+struct ConvertFilter {
+    const ColourTransform& transform;
+    Simd simd;
+    void Pixels(std::span<std::uint32_t> pixels) const { transform.Convert(pixels, simd); }
+    [[nodiscard]] std::uint32_t Pixel(std::uint32_t px) const { return transform.Pixel(px); }
+};
 
-private:
-    Rows& rows_;
-    std::span<std::uint32_t> piece_;
-    std::uint32_t seen_ = 0;
+// Notes whether any pixel on its way has an alpha other than 0.
+struct AlphaFilter {
+    std::uint32_t seen = 0;
+    void Pixels(std::span<const std::uint32_t> pixels) {
+        std::uint32_t any = 0;
+        for (const std::uint32_t px : pixels) any |= px;
+        seen |= any;
+    }
+    [[nodiscard]] std::uint32_t Pixel(std::uint32_t px) {
+        seen |= px;
+        return px;
+    }
 };
 
 // Decodes into `rows`, through the conversion when there is one: every
@@ -80,7 +68,8 @@ void DecodeConverted(ByteReader& in, const BmpLayout& layout, const PixelTable& 
         conversion->Convert(converted, simd);
         return DecodeImage(in, layout, converted, rows);
     }
-    ConvertedRows<Rows> converted(rows, *conversion, simd);
+    ConvertFilter convert{*conversion, simd};
+    FilteredRows<Rows, ConvertFilter> converted(rows, convert);
     DecodeImage(in, layout, table, converted);
 }
 
@@ -93,9 +82,10 @@ bool DecodeShown(ByteReader& in, const BmpLayout& layout, const PixelTable& tabl
         DecodeConverted(in, layout, table, rows, conversion);
         return false;
     }
-    AlphaWatch<Rows> watch(rows);
-    DecodeConverted(in, layout, table, watch, conversion);
-    return !watch.AlphaSeen();
+    AlphaFilter alpha;
+    FilteredRows<Rows, AlphaFilter> watched(rows, alpha);
+    DecodeConverted(in, layout, table, watched, conversion);
+    return (alpha.seen >> 24) == 0;
 }
 
 }  // namespace

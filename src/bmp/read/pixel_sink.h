@@ -9,9 +9,9 @@
 //   FillRows(top, n, px)   rows top .. top + n - 1 are all px (the next n to arrive).
 // A decoder is a template over its row target and knows none of them: the
 // loader's ImageRows (image_view.h) writes straight into an image, its
-// RowResampler (resample.h) scales the rows as they come and ConvertedRows
-// (colour_transform.h) converts them first; the gray loader's GrayRows keeps
-// one byte per pixel.
+// RowResampler (resample.h) scales the rows as they come, and FilteredRows
+// (below) converts their colours or watches their alpha first; the gray
+// loader's GrayRows keeps one byte per pixel.
 //
 // PixelSink writes a stored-order stream of pixels through a row target:
 // element p is stored row p / width, which lands top row first whichever
@@ -25,6 +25,33 @@
 #include <span>
 
 namespace tessaly {
+
+// A row target that passes every pixel through `filter` before `Rows` sees
+// it: filter.Pixels(span) changes or looks at a written piece in place,
+// filter.Pixel(px) answers the colour a run of px becomes. The loader converts
+// colours and watches alpha with it.
+template <class Rows, class Filter>
+class FilteredRows {
+public:
+    FilteredRows(Rows& rows, Filter& filter) : rows_(rows), filter_(filter) {}
+    [[nodiscard]] std::size_t Width() const { return rows_.Width(); }
+    [[nodiscard]] std::size_t Height() const { return rows_.Height(); }
+    [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) {
+        piece_ = rows_.Piece(y, x);
+        return piece_;
+    }
+    void Commit(std::size_t y, std::size_t x, std::size_t n) {
+        filter_.Pixels(piece_.first(n));
+        rows_.Commit(y, x, n);
+    }
+    void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) { rows_.Fill(y, x, n, filter_.Pixel(px)); }
+    void FillRows(std::size_t top, std::size_t count, std::uint32_t px) { rows_.FillRows(top, count, filter_.Pixel(px)); }
+
+private:
+    Rows& rows_;
+    Filter& filter_;
+    std::span<std::uint32_t> piece_;
+};
 
 template <class Rows>
 class PixelSink {

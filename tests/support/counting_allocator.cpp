@@ -64,3 +64,14 @@ void operator delete(void* p) noexcept { tessaly::test::Release(p); }
 void operator delete[](void* p) noexcept { tessaly::test::Release(p); }
 void operator delete(void* p, std::size_t) noexcept { tessaly::test::Release(p); }
 void operator delete[](void* p, std::size_t) noexcept { tessaly::test::Release(p); }
+// The nothrow forms too, so every block (std::stable_sort's buffer, say) comes and goes through the same pair.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return tessaly::test::Allocate(n);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept { return operator new(n, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { tessaly::test::Release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { tessaly::test::Release(p); }

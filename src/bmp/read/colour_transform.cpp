@@ -67,9 +67,10 @@ Matrix3 Bradford(const std::array<double, 3>& from, const std::array<double, 3>&
 // start of bucket i: the doubles from 2^-13 up to 1 whose exponent and top 8
 // mantissa bits are the same (each bucket holds at most one boundary: it
 // spans at most 0.44 levels).
+constexpr std::int64_t kFirstBucket = std::int64_t{1023 - 13} << 8;  // 2^-13's bits >> 44
+constexpr std::int64_t kBuckets = 13 << 8;
+
 struct SrgbBoundaries {
-    static constexpr std::uint64_t kFirstBucket = std::uint64_t{1023 - 13} << 8;  // 2^-13's bits >> 44
-    static constexpr std::size_t kBuckets = 13 << 8;
     std::array<double, 257> at{};
     std::array<std::uint8_t, kBuckets> levelAt{};
 };
@@ -86,8 +87,8 @@ const SrgbBoundaries& Boundaries() {
             while (SrgbLevel(x) < k) x = std::nextafter(x, 1.0);
             s.at[static_cast<std::size_t>(k)] = x;
         }
-        for (std::size_t i = 0; i < SrgbBoundaries::kBuckets; ++i) {
-            const std::uint64_t bits = (SrgbBoundaries::kFirstBucket + i) << 44;
+        for (std::size_t i = 0; i < kBuckets; ++i) {
+            const std::uint64_t bits = static_cast<std::uint64_t>(kFirstBucket + static_cast<std::int64_t>(i)) << 44;
             double start;
             std::memcpy(&start, &bits, 8);
             const auto level = std::upper_bound(s.at.begin() + 1, s.at.end() - 1, start) - (s.at.begin() + 1);
@@ -101,6 +102,9 @@ const SrgbBoundaries& Boundaries() {
     }();
     return b;
 }
+
+// Kept out of line, so the common path of Level stays small enough to inline.
+[[gnu::noinline]] int LevelAtBoundary(double y) { return SrgbLevel(y); }
 
 }  // namespace
 
@@ -124,8 +128,8 @@ Matrix3 SrgbFromPcs() {
     return Multiply(Inverse(srgbToXyz), Bradford(kD50, kD65));
 }
 
-ColourTransform::ColourTransform(const SourceSpace& source) {
-    (void)Boundaries();
+ColourTransform::ColourTransform(const SourceSpace& source)
+    : at_(Boundaries().at.data()), levelAt_(Boundaries().levelAt.data()) {
     // The pixel's bytes are blue, green, red: the tables follow that order.
     constexpr std::size_t kFromPixel[3] = {2, 1, 0};
     for (std::size_t c = 0; c < 3; ++c)
@@ -191,17 +195,18 @@ ColourTransform::ColourTransform(const SourceSpace& source) {
 }
 
 int ColourTransform::Level(double y) const {
-    const SrgbBoundaries& b = Boundaries();
-    if (!(y >= 0x1p-13)) return 0;  // below the first boundary (1.5e-4), and NaN
-    if (y >= 1) return 255;
-    std::uint64_t bits;
+    // Below 2^-13 (under the first boundary, 1.5e-4; negative values too, as
+    // their bits are negative integers) read the first bucket; from 1 up, the
+    // last, whose level is 255 with no boundary above.
+    std::int64_t bits;
     std::memcpy(&bits, &y, 8);
-    const auto low = b.levelAt[(bits >> 44) - SrgbBoundaries::kFirstBucket];
-    const double below = b.at[low], above = b.at[low + 1u];
+    const std::int64_t bucket = std::clamp<std::int64_t>((bits >> 44) - kFirstBucket, 0, kBuckets - 1);
+    const unsigned low = levelAt_[bucket];
+    const double below = at_[low], above = at_[low + 1];
     // Right at a boundary sRGB's formula itself decides: pow's own rounding
     // could put the switch a unit in the last place from where it was found.
-    if (y - below < below * 0x1p-40 || std::fabs(y - above) < above * 0x1p-40) return SrgbLevel(y);
-    return low + (y >= above ? 1 : 0);
+    if (std::min(std::fabs(y - above), y - below) < y * 0x1p-40) return LevelAtBoundary(y);
+    return static_cast<int>(low) + (y >= above ? 1 : 0);
 }
 
 std::uint32_t ColourTransform::Pixel(std::uint32_t px) const {

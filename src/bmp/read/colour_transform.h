@@ -113,6 +113,9 @@ private:
 
     // exact_[c][v][o]: output o's product for pixel byte c (blue, green, red) at level v.
     std::array<std::array<std::array<double, 3>, 256>, 3> exact_{};
+    // sRGB's level boundaries, the same for every transform (colour_transform.cpp).
+    const double* at_;
+    const std::uint8_t* levelAt_;
     Encoding fast_;
 };
 

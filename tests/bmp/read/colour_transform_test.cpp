@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <tuple>
 
 #include "bmp/read/colour_transform.h"
 #include "shell/bmp_codec.h"
@@ -271,32 +272,44 @@ std::vector<ExhaustiveCase> ExhaustiveCases() {
     };
 }
 
-// One space per test, so each stays within the emulated lanes' time limit.
-class EveryColour : public testing::TestWithParam<std::size_t> {};
+// One space and one kernel per test, so each stays within the emulated lanes'
+// time limit (AVX2 under qemu-i386 takes a minute).
+class EveryColour : public testing::TestWithParam<std::tuple<std::size_t, Simd>> {};
 
-TEST_P(EveryColour, OnEveryKernelIsTheDoublePrecisionLevel) {
-    const ExhaustiveCase c = ExhaustiveCases()[GetParam()];
+TEST_P(EveryColour, IsTheDoublePrecisionLevel) {
+    const ExhaustiveCase c = ExhaustiveCases()[std::get<0>(GetParam())];
+    const Simd level = std::get<1>(GetParam());
     const ColourTransform t(c.space);
     const ExpectedLevels expected;
-    std::vector<Simd> kernels;  // one level per kernel (SSSE3 runs the SSE2 one)
-    for (const Simd level : AvailableSimd())
-        if (level != Simd::Ssse3) kernels.push_back(level);
     std::vector<std::uint32_t> want(1 << 16), got(1 << 16);
     for (std::uint32_t red = 0; red < 256; ++red) {
         std::array<std::size_t, 3> hint{};
-        for (std::uint32_t i = 0; i < want.size(); ++i) want[i] = expected.Pixel(c.space, 0x5A000000u | red << 16 | i, hint);
-        for (const Simd level : kernels) {
-            for (std::uint32_t i = 0; i < got.size(); ++i) got[i] = 0x5A000000u | red << 16 | i;
-            t.Convert(got, level);
-            ASSERT_EQ(got, want) << "red " << red << ", vector level " << static_cast<int>(level);
+        for (std::uint32_t i = 0; i < want.size(); ++i) {
+            want[i] = expected.Pixel(c.space, 0x5A000000u | red << 16 | i, hint);
+            got[i] = 0x5A000000u | red << 16 | i;
         }
+        t.Convert(got, level);
+        ASSERT_EQ(got, want) << "red " << red;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Spaces, EveryColour, testing::Range<std::size_t>(0, 4),
-                         [](const testing::TestParamInfo<std::size_t>& param) {
-                             return std::string(ExhaustiveCases()[param.param].name);
-                         });
+// Every level this CPU runs that has a colour kernel of its own (SSSE3 runs SSE2's).
+std::vector<Simd> ColourKernels() {
+    std::vector<Simd> kernels;
+    for (const Simd level : AvailableSimd())
+        if (level != Simd::Ssse3) kernels.push_back(level);
+    return kernels;
+}
+
+std::string CaseName(const testing::TestParamInfo<EveryColour::ParamType>& info) {
+    constexpr const char* kLevel[] = {"Plain", "Sse2", "Ssse3", "Avx2", "Avx512"};
+    return std::string(ExhaustiveCases()[std::get<0>(info.param)].name) + "On" +
+           kLevel[static_cast<int>(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Spaces, EveryColour,
+                         testing::Combine(testing::Range<std::size_t>(0, 4), testing::ValuesIn(ColourKernels())),
+                         CaseName);
 
 #if defined(TESSALY_X86_DISPATCH) && defined(__x86_64__)
 

@@ -21,7 +21,9 @@
 //   polynomial (sRGB's curve is a power: one octave's shape, scaled per
 //   octave). A lane that lands within the encoding's proven error of a level
 //   boundary is flagged, and its pixel is done again by the plain kernel.
-// Alpha is kept.
+// Alpha is kept. Limit: the arithmetic is the FPU's default, rounding to
+// nearest (threads start so); a host that changes the rounding mode can see
+// a level one off beside a boundary.
 #pragma once
 
 #include <array>

@@ -96,7 +96,7 @@ const SrgbBoundaries& Boundaries() {
             const std::uint64_t nextBits = bits + (std::uint64_t{1} << 44);
             double end;
             std::memcpy(&end, &nextBits, 8);
-            TESSALY_ASSERT(s.at[static_cast<std::size_t>(level) + 2] >= end);
+            TESSALY_ASSERT(level == 255 || s.at[static_cast<std::size_t>(level) + 2] >= end);
         }
         return s;
     }();

@@ -59,12 +59,13 @@ Matrix3 SrgbFromPcs();
 Matrix3 Multiply(const Matrix3& a, const Matrix3& b);
 Matrix3 Inverse(const Matrix3& m);
 
-// The vector kernels' encoding of a linear value x in [2^e, 2^(e+1)):
-// 269.025 * x^(5/12) - 14.025 (sRGB's curve above its linear part, in levels)
-// is K(e) * P(m), m = x / 2^e in [1, 2), P a degree-6 polynomial for m^(5/12)
-// evaluated by Horner's rule in float. kSrgbPowerError bounds P's relative
-// error for every float m in [1, 2), evaluated with fused multiply-adds or
-// with separate multiplies and adds (a unit test checks every one).
+// The vector kernels' encoding of sRGB's curve above its linear part: for x
+// in [2^e, 2^(e+1)), 269.025 * x^(5/12) - 14.025 levels is K(e) * P(m) -
+// 14.025, with m = x / 2^e in [1, 2) and P a degree-6 polynomial for
+// m^(5/12), evaluated by Horner's rule in float. kSrgbPowerError bounds P's
+// relative error for every float m in [1, 2), evaluated with fused
+// multiply-adds or with separate multiplies and adds (a unit test checks
+// every one).
 inline constexpr std::array<float, 7> kSrgbPower = {0x1.6850a6p-2f, 0x1.0eb858p+0f, -0x1.5a318cp-1f, 0x1.84e2d6p-2f,
                                                     -0x1.1e3552p-3f, 0x1.e2a8b8p-6f, -0x1.60c89ep-9f};
 inline constexpr double kSrgbPowerError = 5.0e-7;

@@ -7,8 +7,8 @@
 // outputs blue, green, red and an unused fourth. Groups of four pixels are
 // transposed into one register per output channel, so a kernel encodes three
 // registers per 4, 8 or 16 pixels (SSE2, AVX2, AVX-512). Lanes flagged as too
-// near a level boundary send their pixel to the plain kernel (a few pixels in
-// ten thousand).
+// near a level boundary send their pixel to the plain kernel (for the usual
+// window of 2^-11 level, about one pixel in a thousand).
 #include "bmp/read/colour_transform.h"
 
 #if defined(TESSALY_X86_DISPATCH)

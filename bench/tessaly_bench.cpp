@@ -802,7 +802,8 @@ std::string CpuModel() {
     while (std::getline(in, line) && !line.empty()) {  // the first processor's lines
         const auto colon = line.find(':');
         if (colon == std::string::npos || colon + 2 > line.size()) continue;
-        const std::string key = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1), value = line.substr(colon + 2);
+        const std::string key = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1);
+        const std::string value = line.substr(colon + 2);
         if (key == "model name") name = value;
         if (key == "vendor_id") vendor = value;
         if (key == "cpu family") family = value;
@@ -851,7 +852,8 @@ Kernels KernelsHere() {
 // The vector kernels a row runs, by its name.
 std::string VectorOf(const Row& r, const Kernels& k) {
     const std::string& n = r.name;
-    if (n.find("converted 24-bit") != std::string::npos) return "colour " + k.colour + ", 24-bit expansion " + k.expansion;
+    if (n.find("converted 24-bit") != std::string::npos)
+        return "colour " + k.colour + ", 24-bit expansion " + k.expansion;
     if (n.find("converted 8-bit") != std::string::npos) return "colour " + k.colour + " (the 256 table entries)";
     if (n.rfind("scale", 0) == 0) return "24-bit expansion " + k.expansion + ", resampler " + k.resampler;
     if (n.find(" -> ") != std::string::npos)

@@ -53,7 +53,8 @@ struct Sse2Constants {
         : one(_mm_set1_ps(1)), top(_mm_set1_ps(static_cast<float>(e.top))), mantissa(_mm_set1_epi32(0x007FFFFF)),
           unit(_mm_set1_epi32(0x3F800000)), slope(_mm_set1_ps(e.slope)), powerBias(_mm_set1_ps(e.powerBias)),
           linearBias(_mm_set1_ps(e.linearBias)), flagBits(_mm_set1_epi32(static_cast<int>(e.flagBits))),
-          green(_mm_set1_epi32(0xFF00)), red(_mm_set1_epi32(0xFF0000)), alpha(_mm_set1_epi32(static_cast<int>(kAlpha))) {
+          green(_mm_set1_epi32(0xFF00)), red(_mm_set1_epi32(0xFF0000)),
+          alpha(_mm_set1_epi32(static_cast<int>(kAlpha))) {
         for (std::size_t i = 0; i < 7; ++i) power[i] = _mm_set1_ps(kSrgbPower[i]);
     }
     __m128 one, top;
@@ -102,10 +103,11 @@ void ColourTransform::ConvertSse2(std::span<std::uint32_t> pixels) const {
         int fb, fg, fr;
         const __m128i wb = EncodeSse2(k, fast_, _mm_unpacklo_epi64(ab, cd), fb);
         const __m128i wg = EncodeSse2(k, fast_, _mm_unpackhi_epi64(ab, cd), fg);
-        const __m128i wr = EncodeSse2(k, fast_, _mm_unpacklo_epi64(_mm_unpackhi_epi32(a, b), _mm_unpackhi_epi32(c, d)), fr);
+        const __m128i wr =
+            EncodeSse2(k, fast_, _mm_unpacklo_epi64(_mm_unpackhi_epi32(a, b), _mm_unpackhi_epi32(c, d)), fr);
         auto* out = reinterpret_cast<__m128i*>(p + x);
-        const __m128i levels = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(wb, 16), _mm_and_si128(_mm_srli_epi32(wg, 8), k.green)),
-                                            _mm_and_si128(wr, k.red));
+        const __m128i levels = _mm_or_si128(
+            _mm_or_si128(_mm_srli_epi32(wb, 16), _mm_and_si128(_mm_srli_epi32(wg, 8), k.green)), _mm_and_si128(wr, k.red));
         const __m128i result = _mm_or_si128(levels, _mm_and_si128(_mm_loadu_si128(out), k.alpha));
         const int flags = fb | fg | fr;
         if (flags == 0) {
@@ -188,9 +190,9 @@ __attribute__((target("avx2,fma,bmi2"))) void ColourTransform::ConvertAvx2(std::
         const __m256i wr =
             EncodeAvx2(k, _mm256_unpacklo_epi64(_mm256_unpackhi_epi32(a, b), _mm256_unpackhi_epi32(c, d)), fr);
         auto* out = reinterpret_cast<__m256i*>(p + x);
+        const __m256i green = _mm256_and_si256(_mm256_srli_epi32(wg, 8), k.green);
         const __m256i levels =
-            _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(wb, 16), _mm256_and_si256(_mm256_srli_epi32(wg, 8), k.green)),
-                            _mm256_and_si256(wr, k.red));
+            _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(wb, 16), green), _mm256_and_si256(wr, k.red));
         const __m256i result = _mm256_or_si256(levels, _mm256_and_si256(_mm256_loadu_si256(out), k.alpha));
         const int flags = fb | fg | fr;
         if (flags == 0) {

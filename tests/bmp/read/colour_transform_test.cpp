@@ -248,8 +248,9 @@ SourceSpace Space(const Chromaticities& primaries, const std::array<double, 2>& 
     for (std::size_t c = 0; c < 3; ++c)
         for (std::size_t v = 0; v < 256; ++v) s.linear[c][v] = curve(v / 255.0);
     // A D50 white goes through the profile connection space, as a profile's colorants do.
-    s.toSrgb = white == kD50White ? Multiply(SrgbFromPcs(), RgbToXyz(primaries, white))
-                                  : Multiply(Inverse(RgbToXyz(kSrgbChromaticities, kD65White)), RgbToXyz(primaries, white));
+    const Matrix3 toXyz = RgbToXyz(primaries, white);
+    s.toSrgb = white == kD50White ? Multiply(SrgbFromPcs(), toXyz)
+                                  : Multiply(Inverse(RgbToXyz(kSrgbChromaticities, kD65White)), toXyz);
     return s;
 }
 

@@ -31,18 +31,17 @@ Curve SrgbCurve() {
     return c;
 }
 
-// Compat: a pure gamma of 2.2 is sRGB's curve. It is what writers store for
-// sRGB where they cannot store the curve itself (a V4 header holds only a
-// gamma; many RGB profiles carry one), and the BMP suite's files mean it so.
-// Converting it would darken the shadows by up to 9 levels (15 would show as
-// 6) and change nothing above level 73 by more than one.
-bool IsSrgbGamma(double g) { return std::fabs(g - 2.2) <= 0.01; }
+// A tone curve as read, and whether it is a pure gamma within 0.01 of 2.2.
+struct ToneCurve {
+    Curve linear{};
+    bool nearSrgbGamma = false;
+};
 
-Curve GammaCurve(double g) {
-    if (IsSrgbGamma(g)) return SrgbCurve();
-    Curve c;
-    for (std::size_t v = 0; v < c.size(); ++v) c[v] = std::pow(static_cast<double>(v) / 255, g);
-    return c;
+ToneCurve GammaCurve(double g) {
+    ToneCurve t;
+    for (std::size_t v = 0; v < t.linear.size(); ++v) t.linear[v] = std::pow(static_cast<double>(v) / 255, g);
+    t.nearSrgbGamma = std::fabs(g - 2.2) <= 0.01;
+    return t;
 }
 
 // Whether showing the stored levels through sRGB's curve would change none of them.
@@ -89,15 +88,16 @@ struct TagPlace {
 // table of 16-bit values spread evenly over [0, 1], read linearly between its
 // entries. Only the entries around the 256 levels are read, so nothing grows
 // with the table.
-std::optional<Curve> ReadCurv(ProfileBytes& p, const TagPlace& tag) {
+std::optional<ToneCurve> ReadCurv(ProfileBytes& p, const TagPlace& tag) {
     const auto head = p.Read(tag.offset, 12);
     if (!head) return std::nullopt;
     const std::uint64_t count = LoadBe32(head->data() + 8);
     if (12 + 2 * count > tag.size) return std::nullopt;
-    Curve c;
+    ToneCurve t;
+    Curve& c = t.linear;
     if (count == 0) {
         for (std::size_t v = 0; v < c.size(); ++v) c[v] = static_cast<double>(v) / 255;
-        return c;
+        return t;
     }
     const std::uint64_t entries = tag.offset + 12;
     if (count == 1) {
@@ -114,12 +114,12 @@ std::optional<Curve> ReadCurv(ProfileBytes& p, const TagPlace& tag) {
         const double high = rest != 0 ? LoadBe16(pair->data() + 2) : low;
         c[v] = (low + (high - low) * static_cast<double>(rest) / 255) / 65535;
     }
-    return c;
+    return t;
 }
 
 // A `para` tag: function type (0 to 4) and its s15.16 parameters. Values
 // outside [0, 1] are clipped to it, as ICC profiles define.
-std::optional<Curve> ReadPara(ProfileBytes& p, const TagPlace& tag) {
+std::optional<ToneCurve> ReadPara(ProfileBytes& p, const TagPlace& tag) {
     constexpr std::size_t kParamCount[5] = {1, 3, 4, 5, 7};
     const auto head = p.Read(tag.offset, 12);
     if (!head) return std::nullopt;
@@ -134,28 +134,23 @@ std::optional<Curve> ReadPara(ProfileBytes& p, const TagPlace& tag) {
         return GammaCurve(params[0]);
     }
     if ((type == 1 || type == 2) && params[1] <= 0) return std::nullopt;  // no threshold -b/a
-    Curve c;
-    for (std::size_t v = 0; v < c.size(); ++v) {
+    ToneCurve t;
+    for (std::size_t v = 0; v < t.linear.size(); ++v) {
         const double y = Parametric(type, params, static_cast<double>(v) / 255);
         if (!std::isfinite(y)) return std::nullopt;
-        c[v] = std::clamp(y, 0.0, 1.0);
+        t.linear[v] = std::clamp(y, 0.0, 1.0);
     }
-    return c;
+    return t;
 }
 
-// Curves that change no level become sRGB's own (so a profile that only
-// reorders sRGB's primaries reorders levels exactly); `srgbPrimary`, when the
-// primaries were found to be sRGB's, says which one each channel is. nullopt
-// when what is left is sRGB itself.
-std::optional<SourceSpace> Settle(SourceSpace space, const std::optional<std::array<std::size_t, 3>>& srgbPrimary) {
-    bool srgbCurves = true;
-    for (Curve& c : space.linear) {
-        if (ChangesNoLevel(c)) {
-            c = SrgbCurve();
-        } else {
-            srgbCurves = false;
-        }
-    }
+// Decides what is left to convert. With sRGB's primaries (`srgbPrimary` says
+// which one each channel is), a curve that changes no level, or a gamma of
+// 2.2, is sRGB's own curve: the space is sRGB, shown as stored, or sRGB with
+// its channels reordered, which reorders levels exactly. With any other
+// primaries every curve converts as read, a 2.2 gamma included (Adobe RGB's
+// is 563/256, 2.1992). nullopt when the space is sRGB itself.
+std::optional<SourceSpace> Settle(SourceSpace space, const std::array<bool, 3>& nearSrgbGamma,
+                                  const std::optional<std::array<std::size_t, 3>>& srgbPrimary) {
     if (!srgbPrimary) {
         // Limit: primaries that are (nearly) collinear, or absurd colorants, give
         // huge or infinite matrix entries; such a space is not used.
@@ -163,6 +158,18 @@ std::optional<SourceSpace> Settle(SourceSpace space, const std::optional<std::ar
             for (const double m : row)
                 if (!(std::fabs(m) <= 1000)) return std::nullopt;
         return space;
+    }
+    bool srgbCurves = true;
+    for (std::size_t c = 0; c < 3; ++c) {
+        // Compat: a pure gamma of 2.2 is what writers store for sRGB's curve
+        // where they cannot store the curve itself (a V4 header holds only a
+        // gamma; many RGB profiles carry one), and the BMP suite's files mean
+        // it so: converting it exactly would darken shadows by up to 9 levels.
+        if (nearSrgbGamma[c] || ChangesNoLevel(space.linear[c])) {
+            space.linear[c] = SrgbCurve();
+        } else {
+            srgbCurves = false;
+        }
     }
     space.toSrgb = {};
     bool identity = true;
@@ -223,6 +230,7 @@ std::optional<SourceSpace> ReadEmbeddedProfile(ByteReader& in, const BmpHeaders&
     }
     std::array<std::array<double, 3>, 3> colorants{};  // [channel][X, Y, Z], relative to D50
     SourceSpace space;
+    std::array<bool, 3> nearSrgbGamma{};
     for (std::size_t c = 0; c < 3; ++c) {
         const TagPlace& xyz = tags[c];
         const auto tag = xyz.found && xyz.size >= 20 ? p.Read(xyz.offset, 20) : std::nullopt;
@@ -232,11 +240,12 @@ std::optional<SourceSpace> ReadEmbeddedProfile(ByteReader& in, const BmpHeaders&
         const auto type = trc.found ? p.Read(trc.offset, 4) : std::nullopt;
         if (!type) return std::nullopt;
         const std::uint32_t kind = LoadBe32(type->data());
-        std::optional<Curve> curve = kind == Signature("curv") ? ReadCurv(p, trc)
-                                     : kind == Signature("para") ? ReadPara(p, trc)
-                                                                 : std::nullopt;
+        const std::optional<ToneCurve> curve = kind == Signature("curv") ? ReadCurv(p, trc)
+                                               : kind == Signature("para") ? ReadPara(p, trc)
+                                                                           : std::nullopt;
         if (!curve) return std::nullopt;
-        space.linear[c] = *curve;
+        space.linear[c] = curve->linear;
+        nearSrgbGamma[c] = curve->nearSrgbGamma;
     }
     Matrix3 toPcs{};
     for (std::size_t c = 0; c < 3; ++c)
@@ -249,7 +258,7 @@ std::optional<SourceSpace> ReadEmbeddedProfile(ByteReader& in, const BmpHeaders&
     std::array<std::array<double, 3>, 3> srgbColorants{};
     for (std::size_t c = 0; c < 3; ++c)
         for (std::size_t i = 0; i < 3; ++i) srgbColorants[c][i] = srgbPcs[i][c];
-    return Settle(space, MatchSrgb(colorants, srgbColorants, 0.002));
+    return Settle(space, nearSrgbGamma, MatchSrgb(colorants, srgbColorants, 0.002));
 }
 
 std::optional<SourceSpace> ReadCalibratedRgb(const BmpHeaders& headers) {
@@ -264,14 +273,17 @@ std::optional<SourceSpace> ReadCalibratedRgb(const BmpHeaders& headers) {
         primaries[c] = {xyz[0] / sum, xyz[1] / sum};
     }
     SourceSpace space;
+    std::array<bool, 3> nearSrgbGamma{};
     for (std::size_t c = 0; c < 3; ++c) {
         if (headers.gammas[c] == 0) return std::nullopt;
-        space.linear[c] = GammaCurve(headers.gammas[c] / 65536.0);
+        const ToneCurve curve = GammaCurve(headers.gammas[c] / 65536.0);
+        space.linear[c] = curve.linear;
+        nearSrgbGamma[c] = curve.nearSrgbGamma;
     }
     // The endpoints give each primary's chromaticity (writers store XYZ or x, y,
     // z alike); the header names no white, so it is sRGB's (D65).
     space.toSrgb = Multiply(Inverse(RgbToXyz(kSrgbPrimaries, kD65White)), RgbToXyz(primaries, kD65White));
-    return Settle(space, MatchSrgb(primaries, kSrgbPrimaries, 0.002));
+    return Settle(space, nearSrgbGamma, MatchSrgb(primaries, kSrgbPrimaries, 0.002));
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ inline constexpr std::uint32_t kCalibratedRgb = 0;             // LCS_CALIBRATED
 
 // The source space the file's pixels are converted from, or nullopt when they
 // are shown as stored, which includes every space found to be sRGB (its
-// primaries, and curves that change no level), so sRGB costs nothing. Reads
+// primaries, and curves that change no level or are a gamma of 2.2), so sRGB
+// costs nothing. With other primaries every curve is used as read. Reads
 // the profile's header, tag table and the six tags through `in`, seeking
 // wherever they are inside the profile and the file; allocates nothing.
 std::optional<SourceSpace> ReadSourceSpace(ByteReader& in, const BmpHeaders& headers);

@@ -1,12 +1,16 @@
 // Colours as the file means them: matrix/TRC profiles and calibrated RGB
 // converted as Little CMS (a test-only oracle) converts them, every space the
 // reader cannot or need not use shown as stored, the conversion before the
-// resampler, and the vector kernel against the scalar one.
+// resampler, every kernel exact for every colour, and the vector kernels
+// against the plain one.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
+#include <tuple>
 
 #include "bmp/read/colour_transform.h"
 #include "shell/bmp_codec.h"
@@ -184,12 +188,163 @@ TEST(ColourSpace, VectorKernelMatchesTheScalarOne) {
     const ColourTransform t(space);
     ExpectVectorMatchesScalar(67, [&](std::size_t n, Simd simd) {
         std::mt19937 rng(static_cast<unsigned>(n));
-        std::vector<std::uint32_t> pixels(n * 15);  // up to 1005 pixels, every length mod 8
+        std::vector<std::uint32_t> pixels(n * 15);  // up to 1005 pixels, every length mod 16
         for (auto& px : pixels) px = static_cast<std::uint32_t>(rng());
         t.Convert(pixels, simd);
         return pixels;
     });
 }
+
+// The level colour_transform.h defines, worked out here on its own: the
+// double products summed in its order, and the level found among sRGB's level
+// boundaries, each found by bisecting the doubles of [0, 1].
+class ExpectedLevels {
+public:
+    ExpectedLevels() {
+        at_[0] = -INFINITY;
+        at_[256] = INFINITY;
+        for (int k = 1; k <= 255; ++k) {
+            std::uint64_t low = 0, high = 0x3FF0000000000000u;  // the bits of 0.0 and 1.0
+            while (high - low > 1) {
+                const std::uint64_t mid = low + (high - low) / 2;
+                (SrgbLevel(Double(mid)) >= k ? high : low) = mid;
+            }
+            at_[static_cast<std::size_t>(k)] = Double(high);
+        }
+    }
+    // Pixel px converted; `hint` holds each channel's level before, so walking
+    // from it takes a step or two when the colours come in order.
+    std::uint32_t Pixel(const SourceSpace& s, std::uint32_t px, std::array<std::size_t, 3>& hint) const {
+        std::uint32_t out = px & 0xFF000000u;
+        for (std::size_t o = 0; o < 3; ++o) {  // red, green, blue
+            const double r = s.toSrgb[o][0] * s.linear[0][px >> 16 & 0xFF];
+            const double g = s.toSrgb[o][1] * s.linear[1][px >> 8 & 0xFF];
+            const double b = s.toSrgb[o][2] * s.linear[2][px & 0xFF];
+            double y = r + g;
+            y += b;
+            std::size_t& level = hint[o];
+            while (y >= at_[level + 1]) ++level;
+            while (y < at_[level]) --level;
+            out |= static_cast<std::uint32_t>(level) << (8 * (2 - o));
+        }
+        return out;
+    }
+
+private:
+    static double Double(std::uint64_t bits) {
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return d;
+    }
+    std::array<double, 257> at_{};
+};
+
+using Chromaticities = std::array<std::array<double, 2>, 3>;
+constexpr std::array<double, 2> kD65White = {0.3127, 0.3290}, kD50White = {0.3457, 0.3585};
+constexpr Chromaticities kSrgbChromaticities = {{{0.64, 0.33}, {0.30, 0.60}, {0.15, 0.06}}};
+
+SourceSpace Space(const Chromaticities& primaries, const std::array<double, 2>& white,
+                  const std::function<double(double)>& curve) {
+    SourceSpace s;
+    for (std::size_t c = 0; c < 3; ++c)
+        for (std::size_t v = 0; v < 256; ++v) s.linear[c][v] = curve(v / 255.0);
+    // A D50 white goes through the profile connection space, as a profile's colorants do.
+    const Matrix3 toXyz = RgbToXyz(primaries, white);
+    s.toSrgb = white == kD50White ? Multiply(SrgbFromPcs(), toXyz)
+                                  : Multiply(Inverse(RgbToXyz(kSrgbChromaticities, kD65White)), toXyz);
+    return s;
+}
+
+struct ExhaustiveCase {
+    const char* name;
+    SourceSpace space;
+};
+
+std::vector<ExhaustiveCase> ExhaustiveCases() {
+    return {
+        {"AdobeRgb1998", Space({{{0.64, 0.33}, {0.21, 0.71}, {0.15, 0.06}}}, kD65White,
+                               [](double x) { return std::pow(x, 563 / 256.0); })},
+        {"DisplayP3", Space({{{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}}}, kD65White, LinearFromSrgb)},
+        {"ProPhotoRgb", Space({{{0.7347, 0.2653}, {0.1596, 0.8404}, {0.0366, 0.0001}}}, kD50White,
+                              [](double x) { return x < 1.0 / 32 ? x / 16 : std::pow(x, 1.8); })},
+        // A narrow gamut's large and negative matrix entries, a raised black and an
+        // S-shaped curve: sums far outside [0, 1], many lanes sent to the plain kernel.
+        {"NarrowRaisedBlackSCurve", Space({{{0.50, 0.36}, {0.33, 0.45}, {0.22, 0.20}}}, kD65White,
+                                          [](double x) { return 0.02 + 0.98 * x * x * (3 - 2 * x); })},
+    };
+}
+
+// One space and one kernel per test, so each stays within the emulated lanes'
+// time limit (AVX2 under qemu-i386 takes a minute).
+class EveryColour : public testing::TestWithParam<std::tuple<std::size_t, Simd>> {};
+
+TEST_P(EveryColour, IsTheDoublePrecisionLevel) {
+    const ExhaustiveCase c = ExhaustiveCases()[std::get<0>(GetParam())];
+    const Simd level = std::get<1>(GetParam());
+    const ColourTransform t(c.space);
+    const ExpectedLevels expected;
+    std::vector<std::uint32_t> want(1 << 16), got(1 << 16);
+    for (std::uint32_t red = 0; red < 256; ++red) {
+        std::array<std::size_t, 3> hint{};
+        for (std::uint32_t i = 0; i < want.size(); ++i) {
+            want[i] = expected.Pixel(c.space, 0x5A000000u | red << 16 | i, hint);
+            got[i] = 0x5A000000u | red << 16 | i;
+        }
+        t.Convert(got, level);
+        ASSERT_EQ(got, want) << "red " << red;
+    }
+}
+
+// Every level this CPU runs that has a colour kernel of its own (SSSE3 runs SSE2's).
+std::vector<Simd> ColourKernels() {
+    std::vector<Simd> kernels;
+    for (const Simd level : AvailableSimd())
+        if (level != Simd::Ssse3) kernels.push_back(level);
+    return kernels;
+}
+
+std::string CaseName(const testing::TestParamInfo<EveryColour::ParamType>& info) {
+    constexpr const char* kLevel[] = {"Plain", "Sse2", "Ssse3", "Avx2", "Avx512"};
+    return std::string(ExhaustiveCases()[std::get<0>(info.param)].name) + "On" +
+           kLevel[static_cast<int>(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Spaces, EveryColour,
+                         testing::Combine(testing::Range<std::size_t>(0, 4), testing::ValuesIn(ColourKernels())),
+                         CaseName);
+
+#if defined(TESSALY_X86_DISPATCH) && defined(__x86_64__)
+
+float PowerSeparate(float m) {  // the SSE2 kernel's arithmetic
+    const __m128 x = _mm_set_ss(m);
+    __m128 p = _mm_set_ss(kSrgbPower[6]);
+    for (std::size_t i = 6; i-- > 0;) p = _mm_add_ss(_mm_mul_ss(p, x), _mm_set_ss(kSrgbPower[i]));
+    return _mm_cvtss_f32(p);
+}
+
+__attribute__((target("fma"))) float PowerFused(float m) {  // the AVX2 and AVX-512 kernels'
+    const __m128 x = _mm_set_ss(m);
+    __m128 p = _mm_set_ss(kSrgbPower[6]);
+    for (std::size_t i = 6; i-- > 0;) p = _mm_fmadd_ss(p, x, _mm_set_ss(kSrgbPower[i]));
+    return _mm_cvtss_f32(p);
+}
+
+// The bound every kernel's margin is built on, for every float m in [1, 2)
+// (IEEE arithmetic, the same for the 32-bit build's SSE2, checked once here).
+TEST(ColourSpace, PowerPolynomialHoldsItsBoundForEveryMantissa) {
+    double separate = 0, fused = 0;
+    for (std::uint32_t bits = 0x3F800000u; bits < 0x40000000u; ++bits) {
+        float m;
+        std::memcpy(&m, &bits, 4);
+        const double exact = std::pow(static_cast<double>(m), 5.0 / 12);
+        separate = std::max(separate, std::fabs(PowerSeparate(m) - exact) / exact);
+        if (Cpu().fma) fused = std::max(fused, std::fabs(PowerFused(m) - exact) / exact);
+    }
+    EXPECT_LE(separate, kSrgbPowerError);
+    EXPECT_LE(fused, kSrgbPowerError);
+}
+
+#endif
 
 #if defined(TESSALY_HAVE_LCMS)
 
@@ -256,8 +411,12 @@ TEST(ColourSpace, ConvertedAsLittleCmsConvertsThem) {
         {"ProPhoto primaries, D50 white, para type 0 (gamma 2.4)", RgbProfile(kD50, kProPhoto, Parametric(0, {2.4}), 4.3)},
         {"narrow gamut, para type 1", RgbProfile(kD65, kNarrow, Parametric(1, {2.6, 0.95, 0.05}), 4.3)},
         {"narrow gamut, para type 2 (raised black)", RgbProfile(kD65, kNarrow, Parametric(2, {2.0, 0.88, 0.1, 0.02}), 4.3)},
-        {"Display P3: sRGB's curve as para type 3",
+        {"Adobe RGB (1998): D65, gamma 563/256 as a u8.8 curv (not sRGB's curve)",
+         RgbProfile(kD65, kAdobe, cmsBuildGamma(nullptr, 563 / 256.0), 2.1)},
+        {"Display P3: D65, sRGB's curve as para type 3",
          RgbProfile(kD65, kP3, Parametric(3, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045}), 4.3)},
+        {"ProPhoto RGB: D50, gamma 1.8 with its linear toe (para type 3)",
+         RgbProfile(kD50, kProPhoto, Parametric(3, {1.8, 1, 0, 1 / 16.0, 1 / 32.0}), 4.3)},
         {"Adobe RGB primaries, para type 4",
          RgbProfile(kD65, kAdobe, Parametric(4, {2.5, 0.895, 0.1, 0.08, 0.1, 0.005, 0.001}), 4.3)},
         {"para type 4 saved as a version 2 curv table",
@@ -271,6 +430,8 @@ TEST(ColourSpace, ConvertedAsLittleCmsConvertsThem) {
          RgbProfile(kD65, kNarrow, cmsBuildGamma(nullptr, 1.8), 4.3), 108, &kNarrow, 1.8},
         {"calibrated RGB in a V5 header: Adobe RGB primaries, gamma 1.5",
          RgbProfile(kD65, kAdobe, cmsBuildGamma(nullptr, 1.5), 4.3), 124, &kAdobe, 1.5},
+        {"calibrated RGB in a V4 header: Adobe RGB primaries, gamma 2.2 (sRGB's stand-in only with sRGB's primaries)",
+         RgbProfile(kD65, kAdobe, cmsBuildGamma(nullptr, 0x23333 / 65536.0), 4.3), 108, &kAdobe, 0x23333 / 65536.0},
     };
     Profile srgb(cmsCreate_sRGBProfile());
     TempDir dir;

@@ -322,6 +322,17 @@ bool OutputFile::Open(const std::string& word, std::string& error) {
             return false;
         }
     }
+    // The kernel judges an existing file as it would a plain writer's open (a file another user planted
+    // in a sticky folder is refused, even to root, where fs.protected_regular is on); the open creates
+    // nothing where the file exists and changes none of its bytes.
+    if (target) {
+        const int probe = open(path_.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+        if (probe < 0) {
+            error = SystemText(errno);
+            return false;
+        }
+        close(probe);
+    }
     // A rename replaces the name alone: the file must be a plain one, of one name, whose properties a
     // new file can take.
     route_ = !exists ? Route::Create

@@ -267,6 +267,17 @@ check "loadgray -o a file of two names" 0 "$host" loadgray "$w/g.bmp" -o "$w/sec
 [ -L "$w/link.raw" ] && [ "$(stat -c %h "$w/target.raw")" = 2 ] && [ "$(stat -c %s "$w/target.raw")" = 6 ] ||
     fail "writing through a link or a second name broke it"
 
+# A file another user planted in a sticky folder is refused where the kernel refuses a plain writer, root included.
+if [ "$(id -u)" = 0 ] && id nobody >/dev/null 2>&1 && [ -w /proc/sys/fs/protected_regular ]; then
+    was=$(cat /proc/sys/fs/protected_regular)
+    echo 1 >/proc/sys/fs/protected_regular
+    mkdir -m 1777 "$w/sticky" && printf 'theirs' >"$w/sticky/p.raw" && chown nobody "$w/sticky/p.raw" && chmod 666 "$w/sticky/p.raw"
+    check "load -o another user's file in a sticky folder" 1 "$host" load "$w/g.bmp" -o "$w/sticky/p.raw"
+    contains "planted file" "$work/err" "Permission denied"
+    [ "$(cat "$w/sticky/p.raw")" = theirs ] && [ "$(stat -c %U "$w/sticky/p.raw")" = nobody ] || fail "a planted file was written"
+    echo "$was" >/proc/sys/fs/protected_regular
+fi
+
 # A batch runs each line as that command run alone would: the same output and
 # messages, and its exit status; the batch exits with the highest.
 lines=("info $work/g.bmp" "load $work/junk.bmp -o $work/j.png" "savegray $work/g.pgm" "isgray $work/g.bmp")

@@ -43,14 +43,16 @@ bool KernelFollows(const struct stat& folder, const struct stat& link) {
 // Whether a plain open for writing and creating reaches an existing file
 // (protected_regular, protected_fifos): in a sticky folder, another user's
 // file (not the folder owner's) is refused where the folder is world-writable
-// (or, at level 2, group-writable).
-bool PlainWriterOpens(const struct stat& folder, const struct stat& file) {
-    const int regular = Protection("protected_regular"), fifos = Protection("protected_fifos");
-    if ((S_ISFIFO(file.st_mode) && fifos == 0) || (S_ISREG(file.st_mode) && regular == 0) ||
-        !(folder.st_mode & S_ISVTX) || file.st_uid == folder.st_uid || file.st_uid == ::geteuid())
-        return true;
-    const bool level2 = (S_ISFIFO(file.st_mode) && fifos >= 2) || (S_ISREG(file.st_mode) && regular >= 2);
-    return !((folder.st_mode & S_IWOTH) || ((folder.st_mode & S_IWGRP) && level2));
+// (or, at level 2, group-writable). Without a folder (a file reached through
+// links whose folder cannot be named), another user's file is refused
+// whenever the protection is on: the check fails closed.
+bool PlainWriterOpens(const struct stat* folder, const struct stat& file) {
+    const bool fifo = S_ISFIFO(file.st_mode), regular = S_ISREG(file.st_mode);
+    const int level = fifo ? Protection("protected_fifos") : regular ? Protection("protected_regular") : 0;
+    if (level == 0 || file.st_uid == ::geteuid()) return true;
+    if (folder == nullptr) return false;
+    if (!(folder->st_mode & S_ISVTX) || file.st_uid == folder->st_uid) return true;
+    return !((folder->st_mode & S_IWOTH) || ((folder->st_mode & S_IWGRP) && level >= 2));
 }
 
 // The folder part of a path (".", "/", or the text before its last '/') and its last component.
@@ -176,7 +178,7 @@ void SaveDestination::Inspect(const char* path, bool waitForReader) {
     facts_.kind = stream ? Kind::Stream : S_ISREG(st.st_mode) ? Kind::Regular : Kind::Other;
     facts_.folder = S_ISDIR(st.st_mode);
     if (facts_.kind == Kind::Other) return;
-    facts_.plainWriterRefused = facts_.nameReachesFile && !PlainWriterOpens(folderStat, st);
+    facts_.plainWriterRefused = !PlainWriterOpens(facts_.nameReachesFile ? &folderStat : nullptr, st);
     if (facts_.plainWriterRefused) return;
     // Opening it for writing is the permission check, made with the caller's
     // own rights, on the very file looked at: by its name when it has no link

@@ -220,7 +220,13 @@ TEST(ReplacingFile, WhatOthersPlantInStickyFoldersIsTreatedAsByAPlainWriter) {
         ASSERT_EQ(chown((sticky + "/d.bmp").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
         chmod((sticky + "/d.bmp").c_str(), 0666);
     };
+    const auto fileThroughOurLink = [&](const std::string& sticky, const std::string& target) {
+        file(sticky, target);
+        ASSERT_EQ(rename((sticky + "/d.bmp").c_str(), (sticky + "/planted.bmp").c_str()), 0);
+        ASSERT_EQ(symlink("planted.bmp", (sticky + "/d.bmp").c_str()), 0);
+    };
     const Row rows[] = {
+        {"another user's file through our own link, protected", "protected_regular", 1, fileThroughOurLink},
         {"another user's dangling link, protected", "protected_symlinks", 1, link},
         {"another user's dangling link, unprotected", "protected_symlinks", 0, link},
         {"another user's file, protected", "protected_regular", 1, file},

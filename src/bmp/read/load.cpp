@@ -55,6 +55,39 @@ struct AlphaFilter {
     }
 };
 
+// Colours weighted by their alpha on their way to the resampler, so that a
+// transparent pixel lends its scaled neighbours none of its colour; the
+// host's pixels are divided back (Unweigh) once the load ends.
+struct WeighFilter {
+    static std::uint32_t Weigh(std::uint32_t px) {
+        const std::uint32_t a = px >> 24;
+        if (a == 255) return px;
+        const auto level = [a, px](int shift) { return ((px >> shift & 0xFF) * a + 127) / 255 << shift; };
+        return (px & 0xFF000000u) | level(16) | level(8) | level(0);
+    }
+    void Pixels(std::span<std::uint32_t> pixels) const {
+        for (std::uint32_t& px : pixels) px = Weigh(px);
+    }
+    [[nodiscard]] std::uint32_t Pixel(std::uint32_t px) const { return Weigh(px); }
+};
+
+// Divides weighted colours by their alpha; a pixel of alpha 0 has no colour.
+void Unweigh(ImageView image) {
+    for (std::size_t y = 0; y < image.height; ++y)
+        for (std::uint32_t& px : image.Row(y)) {
+            const std::uint32_t a = px >> 24;
+            if (a == 255) continue;
+            if (a == 0) {
+                px = 0;
+                continue;
+            }
+            const auto level = [a, px](int shift) {
+                return std::min<std::uint32_t>(255, ((px >> shift & 0xFF) * 255 + a / 2) / a) << shift;
+            };
+            px = (px & 0xFF000000u) | level(16) | level(8) | level(0);
+        }
+}
+
 // Decodes into `rows`, through the conversion when there is one: every
 // decoded row of direct colours, or once the 256 colours of a table (each
 // pixel of an indexed picture is one of them, so the result is the same).
@@ -121,10 +154,24 @@ Outcome BmpCodec::LoadFrom(BmpReader& reader, ImageView host) {
         std::vector<std::byte> oneOff;
         std::vector<std::byte>& space = *working <= kKeptWorkspaceBytes ? workspace : oneOff;
         if (space.size() < need) space.resize(need);
-        std::pmr::monotonic_buffer_resource memory(space.data(), space.size(), std::pmr::new_delete_resource());
-        // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
-        RowResampler resampler(layout.width, layout.height, host, !layout.topDown, BestSimd(), &memory);
-        alphaUnused = DecodeShown(in, layout, table, resampler, reader.ColourConversion());
+        const auto scale = [&](bool weighed) {
+            std::pmr::monotonic_buffer_resource memory(space.data(), space.size(), std::pmr::new_delete_resource());
+            // Rows reach the resampler in stored order: bottom row first unless the file is top-down.
+            RowResampler resampler(layout.width, layout.height, host, !layout.topDown, BestSimd(), &memory);
+            if (!weighed) return DecodeShown(in, layout, table, resampler, reader.ColourConversion());
+            WeighFilter weigh;
+            FilteredRows<RowResampler, WeighFilter> weighted(resampler, weigh);
+            return DecodeShown(in, layout, table, weighted, reader.ColourConversion());
+        };
+        // Colours are averaged weighted by their alpha. A picture whose alpha
+        // turns out to be 0 everywhere is shown opaque, so its colours are
+        // scaled again as stored (once, and only for such files).
+        const bool transparency = layout.alphaFromMask || layout.format == PixelFormat::Rgba64;
+        alphaUnused = scale(transparency);
+        if (transparency && alphaUnused && !in.Failed())
+            scale(false);
+        else if (transparency)
+            Unweigh(host);
     }
     if (in.Failed()) return {Reason::ReadFailed, in.Error()};
     // Compat: a file that declares alpha and never uses it is not invisible (as browsers show it).

@@ -401,5 +401,28 @@ TEST_F(LoadTest, ScaledLoadOfAUniformImageStaysUniform) {
     }
 }
 
+// Scaled, a transparent pixel lends its neighbours none of its colour: an
+// opaque red half beside a transparent green half gives red of some alpha.
+TEST_F(LoadTest, ScaledLoadsWeighColoursByTheirAlpha) {
+    BmpBuilder b;
+    b.width = 8;
+    b.height = 2;
+    b.headerSize = 124;
+    b.bitCount = 32;
+    b.compression = 3;
+    b.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 8; ++x)
+            b.pixels.insert(b.pixels.end(), {0x00, static_cast<std::uint8_t>(x < 4 ? 0x00 : 0xFF),
+                                             static_cast<std::uint8_t>(x < 4 ? 0xFF : 0x00),
+                                             static_cast<std::uint8_t>(x < 4 ? 0xFF : 0x00)});
+    for (const auto& [w, h] : {std::pair{3, 1}, {2, 2}, {5, 3}, {1, 1}}) {
+        const auto [ok, px] = Load(b.Build(), w, h);
+        ASSERT_EQ(ok, 1);
+        for (const std::uint32_t p : px)
+            EXPECT_TRUE((p >> 24) == 0 ? p == 0 : (p & 0xFFFFFF) == 0xFF0000) << std::hex << p << " at " << w << "x" << h;
+    }
+}
+
 }  // namespace
 }  // namespace tessaly::test

@@ -679,6 +679,10 @@ int main(int argc, char** argv) {
     // Past the file-size limit a write fails with EFBIG, which the host reports, instead of killing it.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+#ifdef SIGPIPE
+    // A reader that went away makes a write fail with EPIPE, which the host reports ("Broken pipe").
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     std::vector<std::string> args(argv + 1, argv + argc);
     Session session;
     if (const char* env = std::getenv("TESSALY_PLUGIN"); env && *env) session.pluginPath = env;

@@ -445,11 +445,18 @@ SaveTarget::~SaveTarget() {
 }
 
 bool SaveTarget::Open(const std::string& word, std::string& error) {
-    if (word != "-") {
-        path_ = name_ = word;
-        return true;
-    }
-    name_ = kStdoutName;
+    name_ = word == "-" ? kStdoutName : word;
+    path_ = word;
+#ifndef _WIN32
+    // A FIFO or a device is written by the host from a complete file, so that
+    // a failed write ("No space left on device", a reader that went away) is
+    // seen and reported: a save streamed by the plug-in, a gray one above all,
+    // cannot say so.
+    std::error_code ec;
+    const auto kind = std::filesystem::status(word, ec).type();
+    if (kind == std::filesystem::file_type::fifo || kind == std::filesystem::file_type::character) stream_ = word;
+#endif
+    if (word != "-" && stream_.empty()) return true;
     if (!MakePrivateFolder(folder_, error)) return false;
     path_ = folder_ + "/out.bmp";
     return true;
@@ -462,13 +469,23 @@ bool SaveTarget::Finish(std::string& error) {
         error = SystemText(errno);
         return false;
     }
-    SetBinary(stdout);
-    bool tooLong = false;
-    const bool copied = CopyStream(saved, stdout, ~std::uint64_t{0}, error, tooLong);
-    std::fclose(saved);
-    if (copied && std::fflush(stdout) != 0) {
+    std::FILE* to = stdout;
+    if (!stream_.empty() && !(to = std::fopen(stream_.c_str(), "wb"))) {
         error = SystemText(errno);
+        std::fclose(saved);
         return false;
+    }
+    SetBinary(to);
+    bool tooLong = false;
+    bool copied = CopyStream(saved, to, ~std::uint64_t{0}, error, tooLong);
+    std::fclose(saved);
+    if (copied && std::fflush(to) != 0) {
+        error = SystemText(errno);
+        copied = false;
+    }
+    if (to != stdout && std::fclose(to) != 0 && copied) {
+        error = SystemText(errno);
+        copied = false;
     }
     return copied;
 }

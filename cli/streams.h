@@ -78,8 +78,8 @@ private:
     Route route_ = Route::Stream;
 };
 
-// Where a plug-in save goes: the named file itself, or for "-" a temporary
-// file that Finish copies to standard output.
+// Where a plug-in save goes: the named file itself, or for "-", a FIFO or a
+// device a temporary file that Finish copies there.
 class SaveTarget {
 public:
     SaveTarget() = default;
@@ -90,12 +90,12 @@ public:
     [[nodiscard]] bool Open(const std::string& word, std::string& error);
     [[nodiscard]] const std::string& Path() const { return path_; }
     [[nodiscard]] const std::string& Name() const { return name_; }
-    [[nodiscard]] bool ToStdout() const { return !folder_.empty(); }
     // After a successful save: copies a temporary file to standard output.
     [[nodiscard]] bool Finish(std::string& error);
 
 private:
     std::string path_, name_, folder_;  // folder_: the private folder holding the temporary file
+    std::string stream_;                // the FIFO or device Finish writes to (else standard output)
 };
 
 // True when standard output is a terminal, where binary output does not belong.

@@ -144,6 +144,9 @@ done <<EOF
 2|o.jpg: unknown output type: name it .png, .raw, .pgm, .ppm or .pam|load $w/g.bmp -o $w/o.jpg
 2|c.png: convert writes BMP files only|convert $w/g.bmp $w/c.png --bits 24
 2|unknown option --frobnicate|info --frobnicate $w/g.bmp
+1|/dev/full: No space left on device|savegray $w/g15.pgm /dev/full
+1|/dev/full: No space left on device|convert $w/g.bmp /dev/full --bits 24
+1|/dev/full: No space left on device|load $w/g.bmp -o /dev/full --format raw
 1|(standard input): not a BMP file|load - -o $w/o.png < /etc/passwd
 1|(standard input): embedded PNG stream|convert - - --bits 24 < $w/png.bmp
 1|(standard input): unsupported bit count|load - -o - < $w/bits30000.bmp

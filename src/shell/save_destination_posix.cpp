@@ -64,10 +64,16 @@ void Split(const std::string& path, std::string& folder, std::string& name) {
 
 int OpenFolder(int at, const std::string& path) { return ::openat(at, path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }
 
+// The bytes the caller may still fill there: root may also use the blocks a
+// file system keeps in reserve for it.
+std::uint64_t Room(const struct statvfs& fs) {
+    return std::uint64_t{::geteuid() == 0 ? fs.f_bfree : fs.f_bavail} * fs.f_frsize;
+}
+
 std::optional<std::uint64_t> FreeBytes(int folder) {
     struct statvfs fs {};
     if (::fstatvfs(folder, &fs) != 0) return std::nullopt;
-    return std::uint64_t{fs.f_bavail} * fs.f_frsize;
+    return Room(fs);
 }
 
 bool MayCreateIn(int folder) { return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0; }
@@ -169,6 +175,7 @@ void SaveDestination::Inspect(const char* path, bool waitForReader) {
     if (facts_.openError != 0) return;
     if (throughLinks) facts_.nameReachesFile = Locate(Fd(reached.Get()), st, folder_, name_, folderStat);
     facts_.folderWritable = MayCreateIn(Fd(folder_.Get()));
+    if (!facts_.folderWritable) facts_.folderError = errno;
     facts_.folderFree = FreeBytes(Fd(folder_.Get()));
     if (struct rlimit limit {}; ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
         facts_.fileSizeLimit = static_cast<std::uint64_t>(limit.rlim_cur);
@@ -216,7 +223,7 @@ void SaveDestination::Inspect(const char* path, bool waitForReader) {
     scratchFolder_ = tmp && *tmp ? tmp : "/tmp";
     facts_.scratchWritable = ::access(scratchFolder_.c_str(), W_OK | X_OK) == 0;
     if (struct statvfs fs {}; ::statvfs(scratchFolder_.c_str(), &fs) == 0)
-        facts_.scratchFree = std::uint64_t{fs.f_bavail} * fs.f_frsize;
+        facts_.scratchFree = Room(fs);
 }
 
 }  // namespace tessaly

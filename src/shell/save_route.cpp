@@ -42,7 +42,7 @@ RouteChoice ChooseSaveRoute(const DestinationFacts& f, std::uint64_t size) {
     if (OverLimit(f, size)) return Refused(Reason::FileSizeLimit);
     if (f.kind == Kind::Missing) {
         // The folder's own permissions decide, as for any new file.
-        if (!f.folderWritable) return Refused(Reason::CannotWrite, EACCES);
+        if (!f.folderWritable) return Refused(Reason::CannotWrite, f.folderError);
         if (!Fits(f.folderFree, size)) return Refused(Reason::NoSpace);
         return RouteChoice{Outcome{}, SaveRoute::Create};
     }

@@ -5,6 +5,7 @@
 // carrying out the route is the platform's part (save_destination_*.cpp).
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 
@@ -37,6 +38,7 @@ struct DestinationFacts {
     bool nameReachesFile = true;  // the name the links lead to still names the file opened
     bool carriesOver = false;     // its owner, group, mode and attributes can be given to a new file
     bool folderWritable = false;  // new files can be made in the destination's folder
+    int folderError = EACCES;     // when they cannot: why (an errno value; EROFS on a read-only mount)
     bool scratchWritable = false; // ... and in the system's temporary folder
     std::uint64_t oldSize = 0;
     std::optional<std::uint64_t> folderFree;   // free bytes where the destination lies, when known

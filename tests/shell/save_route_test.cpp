@@ -77,6 +77,8 @@ TEST(SaveRoute, EveryDestinationTakesItsRowsRoute) {
          "refused: No space left on device"},
         {"nothing there, folder not writable", [](DestinationFacts& f) { f = DestinationFacts{}; f.folderFree = 50; },
          "refused: cannot be written (13)"},
+        {"nothing there, read-only mount", [](DestinationFacts& f) { f = DestinationFacts{}; f.folderError = EROFS; },
+         "refused: cannot be written (30)"},
         {"missing folder", [](DestinationFacts& f) { f = DestinationFacts{}; f.openError = ENOENT; },
          "refused: cannot be written (2)"},
         {"a FIFO or device", [](DestinationFacts& f) { f = DestinationFacts{}; f.kind = Kind::Stream; }, "stream"},

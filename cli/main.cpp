@@ -198,9 +198,6 @@ int LoadPixels(const Host& host, const std::string& path, const std::string& nam
     ImageRecordInfo info{};
     std::string reason;
     if (!GetInfo(host, path, info, reason, notAnyType)) return Fail(name, reason);
-    // A damaged file is refused with --strict before anything is loaded, else loaded with a warning.
-    const std::string damage = DamageOf(path);
-    if (host.strict && !damage.empty()) return Fail(name, "damaged: " + damage);
     // The file's size; a top-down file's height is stored negative and asked for positive.
     if (info.width <= 0 || info.height == 0 || info.height == INT32_MIN)
         return Fail(name, LoadExplanation(path, "the file declares no pixels"));
@@ -212,6 +209,10 @@ int LoadPixels(const Host& host, const std::string& path, const std::string& nam
     const std::uint64_t w = width, h = height;
     if (const std::string over = OverPixelLimit(w, h, maxPixels); !over.empty())
         return Fail(name, LoadExplanation(path, over));  // a file refused anyway says why, not how big it is
+    // A damaged file is refused with --strict before anything is loaded, else loaded with a warning.
+    // (Its pixels are read for this only once the size is known to be within the limit.)
+    const std::string damage = DamageOf(path);
+    if (host.strict && !damage.empty()) return Fail(name, "damaged: " + damage);
     Buffer<std::uint32_t> pixels = Allocate<std::uint32_t>(w * h);
     if (!pixels) return Fail(name, "Cannot allocate memory for " + std::to_string(w * h) + " pixels");
     ImageRequest request = MakeRequest(path, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));

@@ -5,7 +5,7 @@
 #                            Little CMS as the colour tests' oracle, Chromium for the demo page's check),
 #                            install lane (man-db and pkg-config for the installed page and host build)
 #   scripts/setup.sh cross   the Windows (mingw-w64, Wine), i386 (multilib, qemu), header and dist lanes
-#   scripts/setup.sh arm     the 64-bit Arm lane (cross g++, qemu-user)
+#   scripts/setup.sh arm     the 64-bit Arm lane (clang with the Arm cross libraries and binutils, qemu-user)
 #   scripts/setup.sh win32   the 32-bit Windows lane: a QEMU guest running 32-bit Wine,
 #                            with Debian's kernel unpacked into build-win32/guest/kernel
 #   scripts/setup.sh bench   benchmark peers (OpenCV, stb, SDL2, Google Benchmark)
@@ -20,7 +20,8 @@ for group in "$@"; do
                     imagemagick python3-gi gir1.2-gdkpixbuf-2.0) ;;
     cross) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine qemu-user g++-multilib
                       liblcms2-dev:i386 unzip) ;;
-    arm) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
+    arm) packages+=(clang binutils-aarch64-linux-gnu libstdc++-12-dev-arm64-cross libgcc-12-dev-arm64-cross
+                    libc6-dev-arm64-cross qemu-user) ;;
     # The guest runs the machine's own root, so 32-bit Wine is installed here although
     # only the guest's kernel can execute it.
     win32) packages+=(qemu-system-x86 busybox-static kmod wine32:i386); kernel=yes ;;

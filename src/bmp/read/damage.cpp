@@ -32,9 +32,12 @@ const char* DamageName(DamageKind kind) {
 std::string DamageText(const Damage& x, const BmpLayout& l) {
     const auto n = [](std::uint64_t v) { return std::to_string(v); };
     const bool indexed = l.bitCount <= 8 && l.kind != DecodeKind::Rle24;
+    const bool alpha = l.alphaFromMask || l.format == PixelFormat::Rgba64;  // missing bytes give alpha 0
     // The rows decoding never reached: the ones after it in the file's order.
     const std::string rest = std::string(l.topDown ? "rows below" : "rows above") +
-                             (indexed ? " show colour 0" : " show black");
+                             (indexed ? " show colour 0"
+                              : alpha ? " show black, transparent unless no pixel has alpha"
+                                      : " show black");
     const std::string stream = l.kind == DecodeKind::Huffman1d ? "Huffman stream" : "RLE stream";
     const std::string where = "row " + n(x.a + 1) + " of " + n(l.height) + " (byte " + n(x.b) + ")";
     switch (x.kind) {

@@ -47,6 +47,10 @@ TEST(Describe, EachDamageWithWhereItLies) {
     };
     Bytes cut24 = with([](BmpBuilder& b) { b.bitCount = 24; b.clrUsed = 0; b.palette.clear(); b.pixels.assign(24, 9); });
     cut24.resize(cut24.size() - 4);  // the second stored (top) row loses its last 4 bytes
+    Bytes cutAlpha = with([](BmpBuilder& b) {
+        b.headerSize = 124; b.bitCount = 32; b.compression = 3; b.clrUsed = 0; b.palette.clear();
+        b.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000}; b.pixels.assign(32, 0xFF); });
+    cutAlpha.resize(cutAlpha.size() - 4);
     const struct {
         const char* name;
         Bytes file;
@@ -55,6 +59,9 @@ TEST(Describe, EachDamageWithWhereItLies) {
         {"whole", Whole().Build(), ""},
         {"pixel data cut", cut24,
          "pixel data ends at row 2 of 2, 20 of 24 bytes (rows above show black); bfSize says 78 bytes, the file holds 74"},
+        {"alpha-masked pixel data cut", cutAlpha,
+         "pixel data ends at row 2 of 2, 28 of 32 bytes (rows above show black, transparent unless no pixel has "
+         "alpha); bfSize says 170 bytes, the file holds 166"},
         {"RLE8 stream without an end", with([](BmpBuilder& b) { b.compression = 1; b.pixels = {4, 1, 0, 0}; }),
          "RLE stream ends at row 2 of 2 (byte 66) (rows above show colour 0)"},
         {"RLE8 delta past the end", with([](BmpBuilder& b) { b.compression = 1; b.pixels = {0, 2, 0, 5}; }),

@@ -1,6 +1,6 @@
 // What the CPU offers beyond the build's baseline, asked once per process, so
-// one binary runs SSSE3 and AVX2 code where the CPU has it and the plain
-// kernels elsewhere. The pattern every vector kernel family follows: the
+// one binary runs SSSE3, AVX2 and AVX-512 code where the CPU has it and the
+// plain kernels elsewhere. The pattern every vector kernel family follows: the
 // family is a KernelFamily (below), a small table of its variants by level;
 // the code that runs the kernel takes Best() once, when it is set up, and
 // never asks again in a loop; tests take each level in turn and check it
@@ -20,12 +20,17 @@
 namespace tessaly {
 
 // Instruction sets with kernel variants, lowest first.
-enum class Simd : std::uint8_t { Scalar, Sse2, Ssse3, Avx2 };
+// Avx512 is F, BW, DQ and VL together (and the OS saving their registers);
+// a family without an AVX-512 variant runs its AVX2 one there. Avx512Vbmi
+// adds VBMI's byte permutes across a whole register.
+enum class Simd : std::uint8_t { Scalar, Sse2, Ssse3, Avx2, Avx512, Avx512Vbmi };
 
 struct CpuFeatures {
     bool sse2 = false;
     bool ssse3 = false;
     bool avx2 = false;
+    bool avx512 = false;
+    bool avx512vbmi = false;
 };
 
 inline const CpuFeatures& Cpu() {
@@ -36,6 +41,9 @@ inline const CpuFeatures& Cpu() {
         f.sse2 = __builtin_cpu_supports("sse2");
         f.ssse3 = __builtin_cpu_supports("ssse3");
         f.avx2 = __builtin_cpu_supports("avx2");
+        f.avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+        f.avx512vbmi = f.avx512 && __builtin_cpu_supports("avx512vbmi");
 #endif
         return f;
     }();
@@ -47,6 +55,8 @@ inline const CpuFeatures& Cpu() {
 inline Simd BestSimd() {
     const CpuFeatures& f = Cpu();
 #if defined(__SSE2__) || defined(_M_X64)
+    if (f.avx2 && f.avx512vbmi) return Simd::Avx512Vbmi;
+    if (f.avx2 && f.avx512) return Simd::Avx512;
     if (f.avx2) return Simd::Avx2;
     if (f.ssse3) return Simd::Ssse3;
     if (f.sse2) return Simd::Sse2;
@@ -58,7 +68,7 @@ inline Simd BestSimd() {
 // Every level this CPU runs, lowest first.
 inline std::vector<Simd> AvailableSimd() {
     std::vector<Simd> levels;
-    for (const Simd s : {Simd::Scalar, Simd::Sse2, Simd::Ssse3, Simd::Avx2})
+    for (const Simd s : {Simd::Scalar, Simd::Sse2, Simd::Ssse3, Simd::Avx2, Simd::Avx512, Simd::Avx512Vbmi})
         if (s <= BestSimd()) levels.push_back(s);
     return levels;
 }
@@ -83,7 +93,7 @@ public:
     [[nodiscard]] constexpr Fn Plain() const { return At(Simd::Scalar); }
 
 private:
-    static constexpr std::size_t kLevels = static_cast<std::size_t>(Simd::Avx2) + 1;
+    static constexpr std::size_t kLevels = static_cast<std::size_t>(Simd::Avx512Vbmi) + 1;
     Fn byLevel_[kLevels] = {};
 };
 

@@ -824,6 +824,7 @@ const char* LevelName(tessaly::Simd s) {
     case tessaly::Simd::Ssse3: return "SSSE3";
     case tessaly::Simd::Avx2: return "AVX2";
     case tessaly::Simd::Avx512: return "AVX-512";
+    case tessaly::Simd::Avx512Vbmi: return "AVX-512 VBMI";
     }
     return "?";
 }

@@ -124,13 +124,18 @@ inline void RleKernel(const std::uint8_t* data, std::size_t size) {
     const DecodeKind kind = kinds[data[2] % 4];
     PixelTable table;
     for (std::uint32_t i = 0; i < 256; ++i) table[i] = 0xFF000000u | i;
-    // The stream decoded, noting what it needed forgiving; every element must be defined.
-    const auto decode = [&](std::span<const std::uint8_t> stream, StreamNotes* notes) {
+    // The stream decoded, noting what it needed forgiving; every element must
+    // be defined. The reader's buffer is the usual kernel buffer, or one a
+    // byte short of the longest command, too small for any command to be read
+    // from its window (every command then goes through Take, one at a time,
+    // the decoders' reference path).
+    const std::size_t takeOnly = kind == DecodeKind::Rle8 ? 257 : kind == DecodeKind::Rle4 ? 129 : 767;
+    const auto decode = [&](std::span<const std::uint8_t> stream, StreamNotes* notes, bool byTake = false) {
         std::vector<std::uint32_t> out(w * h, 0x12345678u);  // no table entry makes this value
         ImageRows rows(ImageView{out.data(), w, h});
         PixelSink<ImageRows> sink(rows, data[2] & 0x80);
         std::array<std::uint8_t, 1024> buffer;
-        ByteReader in(MemorySource(stream), buffer);
+        ByteReader in(MemorySource(stream), std::span<std::uint8_t>(buffer).first(byTake ? takeOnly : buffer.size()));
         if (kind == DecodeKind::Huffman1d) DecodeHuffman1d(in, table, w, sink, notes);
         else DecodeRle(kind, in, table, w, sink, notes);
         for (const std::uint32_t p : out)
@@ -140,6 +145,15 @@ inline void RleKernel(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> stream(data + 3, size - 3);
     StreamNotes notes;
     const auto image = decode(stream, &notes);
+    if (kind != DecodeKind::Huffman1d) {
+        // The windowed command loop (its stretches of short runs included)
+        // decodes and notes exactly what the reference path does.
+        StreamNotes byTake;
+        if (decode(stream, &byTake, true) != image || byTake.runsCut != notes.runsCut || byTake.row != notes.row ||
+            byTake.offset != notes.offset || byTake.pastImage != notes.pastImage ||
+            byTake.endedEarly != notes.endedEarly || byTake.trailing != notes.trailing)
+            std::abort();
+    }
     // A stream reported whole (nothing forgiven, nothing guessed) defines the
     // image itself: bytes after it change nothing.
     if (notes.endedEarly || notes.pastImage || notes.runsCut != 0 || notes.rowsCutShort != 0 || notes.bitOrderUnsure ||

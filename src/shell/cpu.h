@@ -21,8 +21,9 @@ namespace tessaly {
 
 // Instruction sets with kernel variants, lowest first.
 // Avx512 is F, BW, DQ and VL together (and the OS saving their registers);
-// a family without an AVX-512 variant runs its AVX2 one there.
-enum class Simd : std::uint8_t { Scalar, Sse2, Ssse3, Avx2, Avx512 };
+// a family without an AVX-512 variant runs its AVX2 one there. Avx512Vbmi
+// adds VBMI's byte permutes across a whole register.
+enum class Simd : std::uint8_t { Scalar, Sse2, Ssse3, Avx2, Avx512, Avx512Vbmi };
 
 struct CpuFeatures {
     bool sse2 = false;
@@ -31,6 +32,7 @@ struct CpuFeatures {
     bool fma = false;
     bool bmi2 = false;
     bool avx512 = false;
+    bool avx512vbmi = false;
 };
 
 inline const CpuFeatures& Cpu() {
@@ -45,6 +47,7 @@ inline const CpuFeatures& Cpu() {
         f.bmi2 = __builtin_cpu_supports("bmi2");
         f.avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                    __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+        f.avx512vbmi = f.avx512 && __builtin_cpu_supports("avx512vbmi");
 #endif
         return f;
     }();
@@ -56,6 +59,7 @@ inline const CpuFeatures& Cpu() {
 inline Simd BestSimd() {
     const CpuFeatures& f = Cpu();
 #if defined(__SSE2__) || defined(_M_X64)
+    if (f.avx2 && f.avx512vbmi) return Simd::Avx512Vbmi;
     if (f.avx2 && f.avx512) return Simd::Avx512;
     if (f.avx2) return Simd::Avx2;
     if (f.ssse3) return Simd::Ssse3;
@@ -68,7 +72,7 @@ inline Simd BestSimd() {
 // Every level this CPU runs, lowest first.
 inline std::vector<Simd> AvailableSimd() {
     std::vector<Simd> levels;
-    for (const Simd s : {Simd::Scalar, Simd::Sse2, Simd::Ssse3, Simd::Avx2, Simd::Avx512})
+    for (const Simd s : {Simd::Scalar, Simd::Sse2, Simd::Ssse3, Simd::Avx2, Simd::Avx512, Simd::Avx512Vbmi})
         if (s <= BestSimd()) levels.push_back(s);
     return levels;
 }
@@ -93,7 +97,7 @@ public:
     [[nodiscard]] constexpr Fn Plain() const { return At(Simd::Scalar); }
 
 private:
-    static constexpr std::size_t kLevels = static_cast<std::size_t>(Simd::Avx512) + 1;
+    static constexpr std::size_t kLevels = static_cast<std::size_t>(Simd::Avx512Vbmi) + 1;
     Fn byLevel_[kLevels] = {};
 };
 

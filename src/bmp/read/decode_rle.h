@@ -1,9 +1,11 @@
 // The run-length decoders (RLE8, RLE4 and OS/2 RLE24), sharing one command loop.
 //
-// Writes only through the PixelSink and reads only through a reader whose
-// Take(n) is met in full or not at all (a ByteReader over bytes in memory, or
-// the ByteReader of an open file), so neither the image nor the stream can
-// be overrun, and the stream is never held whole. Decoding
+// Writes only through the PixelSink (stretches of short runs are decoded into
+// an index buffer of fixed size first, never past what the image has left) and
+// reads only through a reader whose Take(n) is met in full or not at all (a
+// ByteReader over bytes in memory, or the ByteReader of an open file), or from
+// its window at offsets proven inside it, so neither the image nor the stream
+// can be overrun, and the stream is never held whole. Decoding
 // ends at end of bitmap, at the end of the stream, at a command cut off by the
 // end of the stream, or when a command would write past the image; every
 // element not written by then is the fill pixel (palette entry 0). It cannot
@@ -21,17 +23,18 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <span>
-#include <type_traits>
 
 #include "bmp/read/byte_reader.h"
 #include "bmp/read/damage.h"
 #include "bmp/read/decode_plain.h"
 #include "bmp/read/header.h"
 #include "bmp/read/pixel_sink.h"
+#include "shell/cpu.h"
 
 namespace tessaly {
 namespace rle {
@@ -39,8 +42,8 @@ namespace rle {
 struct RleState {
     std::size_t width;
     std::size_t x = 0;  // pixels placed in the current row, moved on by deltas
-    // How decoding ended, and what it forgave on the way (counted where the
-    // caller asks for it, and on the slow path, which costs nothing).
+    // How decoding ended, and what it forgave on the way (runs are cut only on
+    // the path through the sink, where counting costs nothing).
     enum class End : std::uint8_t { StreamRanOut, EndOfBitmap, PastImage } end = End::StreamRanOut;
     std::uint64_t runsCut = 0;
 };
@@ -66,6 +69,7 @@ bool PlaceEncoded(RleState& st, Sink& sink, const PixelTable& table, std::size_t
     st.x += n;
     if constexpr (Kind == DecodeKind::Rle4) {
         const std::uint32_t pair[2] = {table[colour[0] >> 4], table[colour[0] & 0x0F]};
+        if (pair[0] == pair[1]) return sink.Fill(pair[0], n);  // one colour: long ones reach the row target as runs
         return sink.Emit(n, [&pair](std::size_t i) { return pair[i & 1]; });
     } else if constexpr (Kind == DecodeKind::Rle24) {
         return sink.Fill(Bgr(colour), n);
@@ -124,103 +128,121 @@ std::size_t AbsoluteBytes(std::size_t s) {
 template <DecodeKind Kind>
 inline constexpr std::size_t kLongestCommand = 2 + (Kind == DecodeKind::Rle4 ? 128 : Kind == DecodeKind::Rle24 ? 766 : 256);
 
-// What the pixels of a run are made from: the palette as 32-bit pixels, and
-// for RLE4 every byte's two pixels, so a run is written without per-pixel work.
-struct RunTables {
-    const PixelTable& table;
-    ByteTable4 pairs;
+// ---- Stretches of short runs ----
+//
+// Most commands of a photo's stream are short runs, a few pixels each, and a
+// command loop that places each through the sink spends its time on
+// mispredicted branches. A stretch kernel instead decodes a stretch of them
+// into palette indices, one byte per pixel (the index of an RLE8 pixel, the
+// nibble of an RLE4 pixel), with few branches and stores of fixed width; the
+// expand kernel then makes the indices pixels in one pass.
+
+// What one stretch decoded: the stream bytes it used and the pixels (indices) it made.
+struct RleStretch {
+    std::size_t used = 0;
+    std::size_t pixels = 0;
 };
 
-#if defined(__GNUC__)
-#define TESSALY_INLINE [[gnu::always_inline]] inline
-#else
-#define TESSALY_INLINE inline
-#endif
+// Encoded runs shorter than this are a stretch's; longer ones go to the sink
+// as runs (which a row target may take in one step).
+inline constexpr std::size_t kRleShortRun = 64;
+// Bytes a stretch kernel may read from the start of a command it decodes:
+// the longest command (2 + 256) and the widest load past it.
+inline constexpr std::size_t kRleReadAhead = 2 + 256 + 32;
+// Bytes past its budget a stretch kernel may store into (its stores are of
+// fixed width, and run ahead of the pixels they make).
+inline constexpr std::size_t kRleIndexSlack = 128;
+// The most pixels one stretch makes before they are handed to the sink.
+inline constexpr std::size_t kRleStretchPixels = 4096;
 
-// A run written straight into the sink's current piece, at `out`: n pixels of
-// an encoded run (colour byte s) or of an absolute run (index bytes at data).
-// Encoded RLE8 runs of up to eight take eight stores whatever n is (the room
-// is there, and the surplus is written again before the piece is handed on).
-template <DecodeKind Kind>
-TESSALY_INLINE void PlaceRun(bool encoded, std::size_t n, std::size_t s, const std::uint8_t* data, std::uint32_t* out,
-                             const RunTables& t) {
-    if constexpr (Kind == DecodeKind::Rle8) {
-        if (encoded) {
-            const std::uint32_t px = t.table[s];
-            if (n <= 8) {
-                for (std::size_t j = 0; j < 8; ++j) out[j] = px;
-            } else {
-                for (std::size_t j = 0; j < n; ++j) out[j] = px;
-            }
-        } else {
-            for (std::size_t j = 0; j < n; ++j) out[j] = t.table[data[j]];
-        }
-    } else {
-        if (encoded) {
-            const auto& two = t.pairs[s];
-            for (std::size_t j = 0; j < n; j += 2) std::memcpy(out + j, two.data(), 8);
-        } else {
-            for (std::size_t j = 0; j < n; j += 2) std::memcpy(out + j, t.pairs[data[j / 2]].data(), 8);
-        }
+// Decodes commands from the start of `stream` into indices at `indices`, for
+// as long as the next command is an encoded run shorter than kRleShortRun or
+// an absolute run, its pixels fit within `budget` pixels in all, and it starts
+// at least kRleReadAhead bytes before the end of `stream`. Stops before the
+// first command that is not (an escape, a long run, one that would pass the
+// budget), so which commands a stretch takes depends only on the stream and
+// the budget. `indices` must hold budget + kRleIndexSlack bytes; those past
+// the pixels made hold nothing of meaning. RLE8 and RLE4; the plain twins,
+// with SSSE3 variants (cpu.h).
+using RleStretchFn = RleStretch (*)(std::span<const std::uint8_t> stream, std::size_t budget, std::uint8_t* indices);
+RleStretch RleStretch8Scalar(std::span<const std::uint8_t> stream, std::size_t budget, std::uint8_t* indices);
+RleStretch RleStretch4Scalar(std::span<const std::uint8_t> stream, std::size_t budget, std::uint8_t* indices);
+extern const KernelFamily<RleStretchFn> kRleStretch8;
+extern const KernelFamily<RleStretchFn> kRleStretch4;
+
+// Pixels from indices through the table: dst[i] = table[indices[i]], the two
+// spans of one length. kExpandNibbleIndices takes indices below 16 only (an
+// RLE4 stretch's), which its vector variants look up within registers.
+using ExpandIndicesFn = void (*)(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst,
+                                 const PixelTable& table);
+extern const KernelFamily<ExpandIndicesFn> kExpandIndices;
+extern const KernelFamily<ExpandIndicesFn> kExpandNibbleIndices;
+
+// Hands `indices` to the sink as pixels, piece by piece. They are never more
+// than the image has left (a stretch's budget sees to it).
+template <class Sink>
+void HandOver(Sink& sink, ExpandIndicesFn expand, const PixelTable& table, std::span<const std::uint8_t> indices) {
+    while (!indices.empty()) {
+        const std::size_t n = std::min(indices.size(), sink.Room());
+        if (n == 0) return;  // the image is complete: nothing more can land
+        expand(indices.first(n), std::span<std::uint32_t>(sink.Cursor(), n), table);
+        sink.Advance(n);
+        indices = indices.subspan(n);
     }
 }
 
 // Runs the commands until one ends decoding. Commands that lie wholly in a
 // window of buffered bytes are read straight from it (the window holds at
-// least the longest command, so none in it can be cut off), and runs shorter
-// than a long run (which the sink hands to its row target whole) that leave 8
-// pixels of room in the sink's piece are written through a cursor held here,
-// the sink told only when another path is taken; the last few commands of the
-// stream go through the reader's all-or-nothing Take.
-template <DecodeKind Kind, bool Noted, class Sink>
-void RunCommands(ByteReader& in, const RunTables& t, RleState& st, Sink& sink) {
-    const std::uint32_t fill = t.table[0];
+// least the longest command, so none in it can be cut off): RLE8 and RLE4
+// stretches of short runs go through the stretch kernel into palette indices,
+// which the expand kernel turns into pixels in the sink's pieces; every other
+// command (escapes, long runs, a run that would pass its row or the image)
+// goes through the sink itself, the pixels made so far handed over first. The
+// last few commands of the stream go through the reader's all-or-nothing Take.
+template <DecodeKind Kind, class Sink>
+void RunCommands(ByteReader& in, const PixelTable& table, RleState& st, Sink& sink) {
+    const std::uint32_t fill = table[0];
     constexpr std::size_t kLongest = kLongestCommand<Kind>;
+    constexpr bool kStretches = Kind != DecodeKind::Rle24;
+    const RleStretchFn stretch = (Kind == DecodeKind::Rle4 ? kRleStretch4 : kRleStretch8).Best();
+    const ExpandIndicesFn expand = (Kind == DecodeKind::Rle4 ? kExpandNibbleIndices : kExpandIndices).Best();
+    // Limit: a stretch makes at most kRleStretchPixels indices before they become pixels.
+    std::array<std::uint8_t, kRleStretchPixels + kRleIndexSlack> indices;
     const std::size_t width = st.width;
     for (;;) {
         const auto window = in.Window(4 * kLongest);
         if (window.size() < kLongest) break;
         const std::uint8_t* const begin = window.data();
-        const std::uint8_t* const last = begin + (window.size() - kLongest);
-        const std::uint8_t* p = begin;
-        std::uint32_t* out = sink.Cursor();
-        std::size_t room = sink.Room(), written = 0, x = st.x;
+        const std::size_t last = window.size() - kLongest;
+        std::size_t at = 0;
         bool more = true;
-        while (p <= last) {
-            const std::size_t c = p[0], s = p[1];
-            const std::size_t bytes = c != 0 ? (Kind == DecodeKind::Rle24 ? 2 : 0) : AbsoluteBytes<Kind>(s);
-            const std::size_t n = x < width ? std::min(c != 0 ? c : s, width - x) : 0;
-            if (Kind != DecodeKind::Rle24 && (c != 0 || s >= 3) && n < 64 && n + 8 <= room) {
-                if constexpr (Noted) st.runsCut += (c != 0 ? c : s) > n;
-                PlaceRun<Kind>(c != 0, n, s, p + 2, out, t);
-                out += n;
-                room -= n;
-                written += n;
-                x += n;
-                p += 2 + bytes + bytes % 2;
-                continue;
+        while (at <= last) {
+            if constexpr (kStretches) {
+                const std::size_t room = st.x < width ? std::min(width - st.x, sink.Remaining()) : 0;
+                const RleStretch made = stretch(window.subspan(at), std::min(room, kRleStretchPixels), indices.data());
+                HandOver(sink, expand, table, std::span<const std::uint8_t>(indices.data(), made.pixels));
+                st.x += made.pixels;
+                at += made.used;
+                if (at > last) break;
             }
-            // Every other command through the sink itself, told first what the cursor wrote.
-            sink.Advance(written);
-            written = 0;
-            st.x = x;
+            // One command through the sink itself.
+            const std::uint8_t* const p = begin + at;
+            const std::size_t c = p[0], s = p[1];
             if (c != 0) {
                 const std::uint8_t colour[3] = {static_cast<std::uint8_t>(s), p[2], p[3]};
-                more = PlaceEncoded<Kind>(st, sink, t.table, c, colour);
+                more = PlaceEncoded<Kind>(st, sink, table, c, colour);
+                at += Kind == DecodeKind::Rle24 ? 4 : 2;
             } else if (s >= 3) {
-                more = PlaceAbsolute<Kind>(st, sink, t.table, s, p + 2);
+                const std::size_t bytes = AbsoluteBytes<Kind>(s);
+                more = PlaceAbsolute<Kind>(st, sink, table, s, p + 2);
+                at += 2 + bytes + bytes % 2;
             } else {
                 more = PlaceEscape(st, sink, fill, s, s == 2 ? p[2] : 0, s == 2 ? p[3] : 0);
+                at += s == 2 ? 4 : 2;
             }
-            p += c == 0 && s == 2 ? 4 : 2 + bytes + (c == 0 ? bytes % 2 : 0);
-            x = st.x;
-            out = sink.Cursor();
-            room = sink.Room();
             if (!more) break;
         }
-        sink.Advance(written);
-        st.x = x;
-        in.Skip(static_cast<std::size_t>(p - begin));
+        in.Skip(at);
         if (!more) return;
     }
     while (auto cmd = in.Take(2)) {
@@ -234,7 +256,7 @@ void RunCommands(ByteReader& in, const RunTables& t, RleState& st, Sink& sink) {
                 colour[1] = (*rest)[0];
                 colour[2] = (*rest)[1];
             }
-            if (!PlaceEncoded<Kind>(st, sink, t.table, c, colour)) return;
+            if (!PlaceEncoded<Kind>(st, sink, table, c, colour)) return;
             continue;
         }
         if (s < 2) {
@@ -246,7 +268,7 @@ void RunCommands(ByteReader& in, const RunTables& t, RleState& st, Sink& sink) {
             const std::size_t bytes = AbsoluteBytes<Kind>(s);
             const auto data = in.Take(bytes);
             if (!data) return;
-            if (!PlaceAbsolute<Kind>(st, sink, t.table, s, data->data())) return;
+            if (!PlaceAbsolute<Kind>(st, sink, table, s, data->data())) return;
             if (bytes % 2) (void)in.Take(1);  // the pad byte; a stream may end without it
         }
     }
@@ -261,20 +283,13 @@ void DecodeRle(DecodeKind kind, ByteReader& in, const PixelTable& table, std::si
                StreamNotes* notes = nullptr) {
     using namespace rle;
     RleState st{width};
-    RunTables t{table, {}};
     const std::uint64_t elements = sink.Remaining();
     // The format is settled once here; the command loop never asks again.
-    const auto run = [&](auto noted) {
-        switch (kind) {
-        case DecodeKind::Rle4:
-            MakeByteTable(table, t.pairs);
-            return RunCommands<DecodeKind::Rle4, decltype(noted)::value>(in, t, st, sink);
-        case DecodeKind::Rle24: return RunCommands<DecodeKind::Rle24, decltype(noted)::value>(in, t, st, sink);
-        default: return RunCommands<DecodeKind::Rle8, decltype(noted)::value>(in, t, st, sink);
-        }
-    };
-    if (notes) run(std::true_type{});
-    else run(std::false_type{});
+    switch (kind) {
+    case DecodeKind::Rle4: RunCommands<DecodeKind::Rle4>(in, table, st, sink); break;
+    case DecodeKind::Rle24: RunCommands<DecodeKind::Rle24>(in, table, st, sink); break;
+    default: RunCommands<DecodeKind::Rle8>(in, table, st, sink); break;
+    }
     if (notes) {
         const std::uint64_t stopped = (elements - sink.Remaining()) / width;
         notes->runsCut = st.runsCut;

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/image_view.h"
+#include "support/vector_check.h"
 
 namespace tessaly {
 namespace {
@@ -28,14 +31,40 @@ struct RleCase {
 
 // `stream` decoded into a w x h image (stored rows bottom up or not) through a
 // read buffer of `buffer` bytes; elements start as 0xDEADBEEF.
+// A random stream of every command kind, mostly short runs as a photo's are,
+// from `seed`: encoded runs (their colour bytes after the count), absolute
+// runs with their pad bytes, ends of line and deltas.
+std::vector<std::uint8_t> RandomStream(DecodeKind kind, std::uint32_t seed, std::size_t size) {
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> stream;
+    while (stream.size() < size) {
+        const unsigned pick = rng() % 32;
+        if (pick < 20) {  // an encoded run, mostly short
+            stream.push_back(static_cast<std::uint8_t>(1 + (pick < 17 ? rng() % 4 : rng() % 255)));
+            for (int b = 0; b < (kind == DecodeKind::Rle24 ? 3 : 1); ++b) stream.push_back(static_cast<std::uint8_t>(rng()));
+        } else if (pick < 28) {  // an absolute run and its pad byte
+            const std::size_t n = 3 + (pick < 26 ? rng() % 8 : rng() % 253);
+            const std::size_t bytes = kind == DecodeKind::Rle4 ? (n + 1) / 2 : kind == DecodeKind::Rle24 ? 3 * n : n;
+            stream.insert(stream.end(), {0, static_cast<std::uint8_t>(n)});
+            for (std::size_t b = 0; b < bytes + bytes % 2; ++b) stream.push_back(static_cast<std::uint8_t>(rng()));
+        } else if (pick < 31) {
+            stream.insert(stream.end(), {0, 0});  // end of line
+        } else {
+            stream.insert(stream.end(), {0, 2, static_cast<std::uint8_t>(rng() % 4), static_cast<std::uint8_t>(rng() % 2)});
+        }
+    }
+    return stream;
+}
+
 std::vector<std::uint32_t> DecodeStream(DecodeKind kind, const std::vector<std::uint8_t>& stream, std::size_t w,
-                                        std::size_t h, bool bottomUp, std::size_t buffer = 65536) {
+                                        std::size_t h, bool bottomUp, std::size_t buffer = 65536,
+                                        StreamNotes* notes = nullptr) {
     std::vector<std::uint8_t> scratch(buffer);
     ByteReader in(MemorySource(stream), scratch);
     std::vector<std::uint32_t> out(w * h, 0xDEADBEEF);
     ImageRows rows(ImageView{out.data(), w, h});
     PixelSink<ImageRows> sink(rows, bottomUp);
-    DecodeRle(kind, in, Table(), w, sink);
+    DecodeRle(kind, in, Table(), w, sink, notes);
     return out;
 }
 
@@ -105,35 +134,71 @@ TEST(DecodeRle, BottomUpStreamsLandTopRowFirst) {
 
 TEST(DecodeRle, CommandsReadFromTheWindowDecodeAsThroughTake) {
     // Random streams of every command kind, decoded with a read buffer large
-    // enough for the windowed path and with one too small for it (every command
-    // through Take): the two images must be the same.
+    // enough for the windowed path (and its stretches of short runs) and with
+    // one too small for it (every command through Take): the two images, and
+    // what each decoding noted, must be the same. Rows up to 9000 wide pass
+    // the most pixels a stretch makes at once.
     std::mt19937 rng(21);
     for (const auto& [kind, small] : {std::pair{DecodeKind::Rle8, 257u}, {DecodeKind::Rle4, 129u}, {DecodeKind::Rle24, 767u}}) {
-        for (int trial = 0; trial < 20; ++trial) {
+        for (int trial = 0; trial < 30; ++trial) {
             SCOPED_TRACE(std::to_string(int(kind)) + " trial " + std::to_string(trial));
-            const std::size_t w = 1 + rng() % 90, h = 1 + rng() % 40;
-            std::vector<std::uint8_t> stream;
-            while (stream.size() < 6000) {
-                const unsigned pick = rng() % 16;
-                if (pick < 7) {  // an encoded run, mostly short
-                    stream.push_back(static_cast<std::uint8_t>(1 + (pick < 5 ? rng() % 4 : rng() % 255)));
-                    for (int b = 0; b < (kind == DecodeKind::Rle24 ? 3 : 1); ++b) stream.push_back(static_cast<std::uint8_t>(rng()));
-                } else if (pick < 12) {  // an absolute run and its pad byte
-                    const std::size_t n = 3 + (pick < 10 ? rng() % 8 : rng() % 253);
-                    const std::size_t bytes = kind == DecodeKind::Rle4 ? (n + 1) / 2 : kind == DecodeKind::Rle24 ? 3 * n : n;
-                    stream.insert(stream.end(), {0, static_cast<std::uint8_t>(n)});
-                    for (std::size_t b = 0; b < bytes + bytes % 2; ++b) stream.push_back(static_cast<std::uint8_t>(rng()));
-                } else if (pick < 15) {
-                    stream.insert(stream.end(), {0, 0});  // end of line
-                } else {
-                    stream.insert(stream.end(), {0, 2, static_cast<std::uint8_t>(rng() % 4), static_cast<std::uint8_t>(rng() % 2)});
-                }
-            }
+            const std::size_t w = 1 + rng() % (trial < 20 ? 90 : 9000), h = 1 + rng() % 40;
+            const std::vector<std::uint8_t> stream = RandomStream(kind, static_cast<std::uint32_t>(rng()), 20000);
             std::vector<std::vector<std::uint32_t>> images;
+            StreamNotes notes[2];
             for (const std::size_t buffer : {std::size_t{65536}, std::size_t{small}})
-                images.push_back(DecodeStream(kind, stream, w, h, true, buffer));
+                images.push_back(DecodeStream(kind, stream, w, h, true, buffer, &notes[images.size()]));
             EXPECT_EQ(images[0], images[1]);
+            EXPECT_EQ(notes[0].runsCut, notes[1].runsCut);
+            EXPECT_EQ(notes[0].row, notes[1].row);
+            EXPECT_EQ(notes[0].offset, notes[1].offset);
+            EXPECT_EQ(notes[0].pastImage, notes[1].pastImage);
+            EXPECT_EQ(notes[0].endedEarly, notes[1].endedEarly);
+            EXPECT_EQ(notes[0].trailing, notes[1].trailing);
         }
+    }
+}
+
+TEST(DecodeRle, VectorStretchesMatchThePlainTwins) {
+    // Stretches over a whole stream, each from where the last one's stopping
+    // command ends, with budgets from one pixel to more than a row's worth:
+    // what each takes (bytes and pixels) and the indices all of them make.
+    for (const DecodeKind kind : {DecodeKind::Rle8, DecodeKind::Rle4}) {
+        const auto& family = kind == DecodeKind::Rle8 ? rle::kRleStretch8 : rle::kRleStretch4;
+        const std::vector<std::uint8_t> stream = RandomStream(kind, 3, 5000);
+        SCOPED_TRACE(int(kind));
+        test::ExpectVectorMatchesScalar(300, [&](std::size_t n, Simd level) {
+            const std::size_t budget = 1 + n;
+            std::vector<std::size_t> taken;
+            std::vector<std::uint8_t> made, indices(budget + rle::kRleIndexSlack);
+            for (std::size_t at = 0; at + rle::kRleReadAhead <= stream.size();) {
+                const rle::RleStretch stretch =
+                    family.At(level)(std::span<const std::uint8_t>(stream).subspan(at), budget, indices.data());
+                taken.insert(taken.end(), {stretch.used, stretch.pixels});
+                made.insert(made.end(), indices.begin(), indices.begin() + static_cast<std::ptrdiff_t>(stretch.pixels));
+                at += stretch.used;
+                // Past the command that stopped it.
+                const std::size_t c = stream[at], s = stream[at + 1];
+                const std::size_t bytes = kind == DecodeKind::Rle4 ? (s + 1) / 2 : s;
+                at += c != 0 || s < 2 ? 2 : s == 2 ? 4 : 2 + bytes + bytes % 2;
+            }
+            return std::pair(taken, made);
+        });
+    }
+}
+
+TEST(DecodeRle, VectorExpandsMatchThePlainTwins) {
+    PixelTable t;
+    for (std::uint32_t i = 0; i < 256; ++i) t[i] = i * 0x9E3779B9u;  // every byte of every entry differs
+    for (const bool nibbles : {false, true}) {
+        SCOPED_TRACE(nibbles ? "nibble indices" : "byte indices");
+        test::ExpectVectorMatchesScalar(300, [&](std::size_t n, Simd level) {
+            std::vector<std::uint8_t> indices(n);
+            for (std::size_t i = 0; i < n; ++i) indices[i] = static_cast<std::uint8_t>((i * 167 + 13) % (nibbles ? 16 : 256));
+            std::vector<std::uint32_t> out(n);
+            (nibbles ? rle::kExpandNibbleIndices : rle::kExpandIndices).At(level)(indices, out, t);
+            return out;
+        });
     }
 }
 

@@ -1,0 +1,83 @@
+// The plain stretch and expand kernels of the RLE decoders; see decode_rle.h.
+#include "bmp/read/decode_rle.h"
+
+#include "bmp/read/decode_rle_x86.h"
+
+namespace tessaly::rle {
+
+RleStretch RleStretch8Scalar(std::span<const std::uint8_t> stream, std::size_t budget, std::uint8_t* indices) {
+    if (stream.size() < kRleReadAhead) return {};
+    const std::uint8_t* const begin = stream.data();
+    const std::uint8_t* const last = begin + (stream.size() - kRleReadAhead);
+    const std::uint8_t* p = begin;
+    std::size_t x = 0;
+    while (p <= last) {
+        const std::size_t c = p[0], s = p[1];
+        if (c != 0) {
+            if (c >= kRleShortRun || c > budget - x) break;
+            std::memset(indices + x, static_cast<int>(s), c);
+            x += c;
+            p += 2;
+        } else {
+            if (s < 3 || s > budget - x) break;
+            std::memcpy(indices + x, p + 2, s);
+            x += s;
+            p += 2 + s + s % 2;
+        }
+    }
+    return {static_cast<std::size_t>(p - begin), x};
+}
+
+RleStretch RleStretch4Scalar(std::span<const std::uint8_t> stream, std::size_t budget, std::uint8_t* indices) {
+    if (stream.size() < kRleReadAhead) return {};
+    const std::uint8_t* const begin = stream.data();
+    const std::uint8_t* const last = begin + (stream.size() - kRleReadAhead);
+    const std::uint8_t* p = begin;
+    std::size_t x = 0;
+    while (p <= last) {
+        const std::size_t c = p[0], s = p[1];
+        if (c != 0) {
+            if (c >= kRleShortRun || c > budget - x) break;
+            // The high nibble is the left pixel of each pair.
+            const std::uint8_t pair[2] = {static_cast<std::uint8_t>(s >> 4), static_cast<std::uint8_t>(s & 0x0F)};
+            for (std::size_t i = 0; i < c; ++i) indices[x + i] = pair[i & 1];
+            x += c;
+            p += 2;
+        } else {
+            if (s < 3 || s > budget - x) break;
+            const std::uint8_t* data = p + 2;
+            for (std::size_t i = 0; i < s; ++i) indices[x + i] = (data[i / 2] >> ((i & 1) ? 0 : 4)) & 0x0F;
+            const std::size_t bytes = (s + 1) / 2;
+            x += s;
+            p += 2 + bytes + bytes % 2;
+        }
+    }
+    return {static_cast<std::size_t>(p - begin), x};
+}
+
+const KernelFamily<RleStretchFn> kRleStretch8 = KernelFamily<RleStretchFn>(RleStretch8Scalar)
+#if defined(TESSALY_X86_DISPATCH)
+    .With(Simd::Ssse3, RleStretch8Ssse3)
+#endif
+    ;
+
+const KernelFamily<RleStretchFn> kRleStretch4 = KernelFamily<RleStretchFn>(RleStretch4Scalar)
+#if defined(TESSALY_X86_DISPATCH)
+    .With(Simd::Ssse3, RleStretch4Ssse3)
+#endif
+    ;
+
+const KernelFamily<ExpandIndicesFn> kExpandIndices = KernelFamily<ExpandIndicesFn>(ExpandIndexed8)
+#if defined(TESSALY_X86_DISPATCH)
+    .With(Simd::Avx512Vbmi, ExpandIndicesVbmi)
+#endif
+    ;
+
+const KernelFamily<ExpandIndicesFn> kExpandNibbleIndices = KernelFamily<ExpandIndicesFn>(ExpandIndexed8)
+#if defined(TESSALY_X86_DISPATCH)
+    .With(Simd::Ssse3, ExpandNibbleIndicesSsse3).With(Simd::Avx2, ExpandNibbleIndicesAvx2)
+    .With(Simd::Avx512, ExpandNibbleIndicesAvx512)
+#endif
+    ;
+
+}  // namespace tessaly::rle

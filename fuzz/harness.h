@@ -149,14 +149,15 @@ inline void RleKernel(const std::uint8_t* data, std::size_t size) {
         // The windowed command loop (its stretches of short runs included)
         // decodes and notes exactly what the reference path does.
         StreamNotes byTake;
-        if (decode(stream, &byTake, true) != image || byTake.runsCut != notes.runsCut || byTake.row != notes.row ||
+        if (decode(stream, &byTake, true) != image || byTake.runsCut != notes.runsCut || byTake.deltasPastRow != notes.deltasPastRow || byTake.row != notes.row ||
             byTake.offset != notes.offset || byTake.pastImage != notes.pastImage ||
             byTake.endedEarly != notes.endedEarly || byTake.trailing != notes.trailing)
             std::abort();
     }
     // A stream reported whole (nothing forgiven, nothing guessed) defines the
     // image itself: bytes after it change nothing.
-    if (notes.endedEarly || notes.pastImage || notes.runsCut != 0 || notes.rowsCutShort != 0 || notes.bitOrderUnsure ||
+    if (notes.endedEarly || notes.pastImage || notes.runsCut != 0 || notes.deltasPastRow != 0 ||
+        notes.rowsCutShort != 0 || notes.bitOrderUnsure ||
         notes.validRows < h)
         return;
     std::vector<std::uint8_t> twin(stream.begin(), stream.end());

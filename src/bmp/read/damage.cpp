@@ -14,6 +14,7 @@ const char* DamageName(DamageKind kind) {
     case DamageKind::TableCut: return "tableCut";
     case DamageKind::RowsInvalid: return "rowsInvalid";
     case DamageKind::RunsCut: return "runsCut";
+    case DamageKind::DeltasPastRow: return "deltasPastRow";
     case DamageKind::RowsCutShort: return "rowsCutShort";
     case DamageKind::OffsetOutsideFile: return "offsetOutsideFile";
     case DamageKind::OffsetInHeaders: return "offsetInHeaders";
@@ -51,6 +52,9 @@ std::string DamageText(const Damage& x, const BmpLayout& l) {
     case DamageKind::TableCut: return "colour table cut short by the pixel offset: " + n(x.a) + " of " + n(x.b) + " entries";
     case DamageKind::RunsCut:
         return n(x.a) + (x.a == 1 ? " run passes the end of its row" : " runs pass the end of their row") + " (cut there)";
+    case DamageKind::DeltasPastRow:
+        return n(x.a) + (x.a == 1 ? " delta moves past the end of its row" : " deltas move past the end of their row") +
+               " (the row's later pixels dropped)";
     case DamageKind::RowsInvalid:
         return "Huffman stream codes " + n(x.a) + " of " + n(x.b) + " rows validly (the rest as far as its codes go)";
     case DamageKind::RowsCutShort:

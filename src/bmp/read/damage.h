@@ -17,6 +17,7 @@ struct StreamNotes {
     std::uint64_t row = 0;     // for those: the stored row (0 first) where decoding stopped
     std::uint64_t offset = 0;  // and the stream's offset there
     std::uint64_t runsCut = 0;  // runs that passed the end of their row (the rest of each dropped)
+    std::uint64_t deltasPastRow = 0;  // RLE deltas that moved past the end of their row
     std::uint64_t rowsCutShort = 0;  // Huffman rows an EOL ended before their last pixel
     bool bitOrderUnsure = false;     // Huffman: low bit first chosen, high bit first not ruled out
     std::uint64_t validRows = ~std::uint64_t{0};  // Huffman: rows, from the first, that its codes fill exactly
@@ -32,6 +33,7 @@ enum class DamageKind : std::uint8_t {
     TableCut,           // a: entries present, b: entries declared
     RowsInvalid,        // a: rows coded validly, from the first, b: rows
     RunsCut,            // a: runs
+    DeltasPastRow,      // a: deltas
     RowsCutShort,       // a: rows
     OffsetOutsideFile,  // a: bfOffBits, b: the offset the pixels were read from
     OffsetInHeaders,    // a: bfOffBits, b: the offset the pixels were read from

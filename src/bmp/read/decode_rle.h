@@ -46,6 +46,7 @@ struct RleState {
     // the path through the sink, where counting costs nothing).
     enum class End : std::uint8_t { StreamRanOut, EndOfBitmap, PastImage } end = End::StreamRanOut;
     std::uint64_t runsCut = 0;
+    std::uint64_t deltasPastRow = 0;
 };
 
 // How many of a run's n pixels land: runs stop at the end of the row and the
@@ -105,12 +106,19 @@ bool PlaceEscape(RleState& st, Sink& sink, std::uint32_t fill, std::size_t s, st
         st.end = RleState::End::EndOfBitmap;
         return false;
     }
-    const std::uint64_t skip = dx + std::uint64_t{dy} * st.width;
-    // Limit: a delta past the last element ends decoding; the rest is fill anyway.
+    // A delta moves within its row at most to the row's end: past it, the
+    // position stays off the row (the row's later pixels are dropped, as a
+    // run's are) until an end of line; it never wraps into the next row,
+    // which would shift every row after it.
+    const std::size_t across = st.x < st.width ? std::min<std::size_t>(dx, st.width - st.x) : 0;
+    const std::uint64_t skip = across + std::uint64_t{dy} * st.width;
+    // Limit: a delta past the last element ends decoding; the rest is fill
+    // anyway. After the image's last pixel it changes nothing and is not damage.
     if (skip > sink.Remaining()) {
-        st.end = RleState::End::PastImage;
+        if (sink.Remaining() != 0) st.end = RleState::End::PastImage;
         return false;
     }
+    st.deltasPastRow += across < dx;
     if (!sink.Fill(fill, static_cast<std::size_t>(skip))) return false;
     st.x += dx;
     return true;
@@ -293,11 +301,12 @@ void DecodeRle(DecodeKind kind, ByteReader& in, const PixelTable& table, std::si
     if (notes) {
         const std::uint64_t stopped = (elements - sink.Remaining()) / width;
         notes->runsCut = st.runsCut;
+        notes->deltasPastRow = st.deltasPastRow;
         notes->pastImage = st.end == RleState::End::PastImage;
         notes->endedEarly = st.end == RleState::End::StreamRanOut && sink.Remaining() != 0 && !in.Failed();
         if (notes->pastImage || notes->endedEarly) {
             notes->row = stopped;
-            notes->offset = in.Offset();
+            notes->offset = in.Offset() - (notes->pastImage ? 4 : 0);  // a delta's own offset (it is 4 bytes long)
         }
         if (st.end == RleState::End::EndOfBitmap) notes->trailing = in.Remaining();
     }

@@ -121,6 +121,7 @@ BmpDescription Describe(BmpReader& reader, bool readPixels) {
     if (notes.validRows < l.height && !notes.endedEarly && notes.runsCut == 0 && notes.rowsCutShort == 0)
         d.damage.push_back({DamageKind::RowsInvalid, notes.validRows, l.height});
     if (notes.runsCut != 0) d.damage.push_back({DamageKind::RunsCut, notes.runsCut});
+    if (notes.deltasPastRow != 0) d.damage.push_back({DamageKind::DeltasPastRow, notes.deltasPastRow});
     if (notes.rowsCutShort != 0) d.damage.push_back({DamageKind::RowsCutShort, notes.rowsCutShort});
     if (notes.bitOrderUnsure) d.damage.push_back({DamageKind::BitOrderUnsure});
     // biSizeImage may be 0 for uncompressed pixels; else it is the pixel data's size (a stream's, up to its end).

@@ -100,6 +100,8 @@ TEST(DecodeRle, StreamsToElements) {
         {"delta past the last row", DecodeKind::Rle8, 4, 2, {0x01, 0x01, 0x00, 0x02, 0x00, 0x05, 0x01, 0x02}, {1}},
         {"end of line past the height", DecodeKind::Rle8, 2, 1, {0x00, 0x00, 0x00, 0x00, 0x01, 0x09}, {}},
         {"a run after a delta past the right edge is dropped", DecodeKind::Rle8, 4, 2, {0x00, 0x02, 0x06, 0x00, 0x01, 0x03}, {}},
+        {"a delta past the right edge leaves the next row in place", DecodeKind::Rle8, 4, 2,
+         {0x02, 0x01, 0x00, 0x02, 0x05, 0x00, 0x00, 0x00, 0x02, 0x03, 0x00, 0x01}, {1, 1, F, F, 3, 3}},
         {"cut inside an absolute run", DecodeKind::Rle8, 4, 1, {0x00, 0x04, 0x01, 0x02}, {}},
         {"cut inside a delta", DecodeKind::Rle4, 4, 1, {0x01, 0x11, 0x00, 0x02, 0x01}, {1}},
         {"cut after a first byte", DecodeKind::Rle8, 4, 1, {0x01, 0x02, 0x05}, {2}},

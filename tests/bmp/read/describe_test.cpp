@@ -65,7 +65,13 @@ TEST(Describe, EachDamageWithWhereItLies) {
         {"RLE8 stream without an end", with([](BmpBuilder& b) { b.compression = 1; b.pixels = {4, 1, 0, 0}; }),
          "RLE stream ends at row 2 of 2 (byte 66) (rows above show colour 0)"},
         {"RLE8 delta past the end", with([](BmpBuilder& b) { b.compression = 1; b.pixels = {0, 2, 0, 5}; }),
-         "RLE delta past the image's end at row 1 of 2 (byte 66) (rows above show colour 0)"},
+         "RLE delta past the image's end at row 1 of 2 (byte 62) (rows above show colour 0)"},
+        {"RLE8 delta past its row", with([](BmpBuilder& b) {
+             b.compression = 1; b.pixels = {2, 1, 0, 2, 5, 0, 2, 1, 0, 0, 4, 1, 0, 1}; }),
+         "1 run passes the end of its row (cut there); 1 delta moves past the end of its row (the row's later pixels "
+         "dropped)"},
+        {"RLE8 delta after the last pixel: nothing lost", with([](BmpBuilder& b) {
+             b.compression = 1; b.pixels = {4, 1, 0, 0, 4, 1, 0, 2, 0, 1}; }), ""},
         // Huffman 1-D, 4 x 2: EOL, white 2, EOL (the row ends short), white 4.
         {"Huffman 1-D row cut short by an EOL", with([](BmpBuilder& b) {
              b.headerSize = 64; b.bitCount = 1; b.compression = 3; b.pixels = {0x00, 0x17, 0x00, 0x1B, 0x00}; }),

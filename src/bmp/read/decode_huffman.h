@@ -265,8 +265,9 @@ void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width,
         if (bits.Peek(8) == 0) {  // fill bits and an EOL
             if (!SkipEol(bits)) break;
             // An EOL ends the row: pixels it did not reach are palette entry 0.
-            rowsCut += x != 0;
-            if (x != 0 && !sink.Fill(table[0], width - x)) break;
+            // (A row a make-up code filled, its terminating code missing, is whole.)
+            rowsCut += x != 0 && x < width;
+            if (x != 0 && x < width && !sink.Fill(table[0], width - x)) break;
             x = 0;
             colour = 0;
             runOpen = false;

@@ -80,6 +80,11 @@ TEST(Describe, EachDamageWithWhereItLies) {
         {"Huffman 1-D row left open", with([](BmpBuilder& b) {
              b.headerSize = 64; b.bitCount = 1; b.compression = 3; b.width = 64; b.height = 1; b.pixels = {0xDD, 0x30}; }),
          "Huffman stream codes 0 of 1 rows validly (the rest as far as its codes go)"},
+        // Huffman 1-D, 64 x 1: a make-up code of 64 fills the row, then an EOL (no terminating code).
+        {"Huffman 1-D make-up code left open before an EOL", with([](BmpBuilder& b) {
+             b.headerSize = 64; b.bitCount = 1; b.compression = 3; b.width = 64; b.height = 1;
+             b.pixels = {0xD8, 0x00, 0x10}; }),
+         "Huffman stream codes 0 of 1 rows validly (the rest as far as its codes go)"},
         {"an index past the table", with([](BmpBuilder& b) { b.pixels[3] = 7; b.pixels[4] = 200; }),
          "2 pixels use colours past the table's 2 entries (shown black)"},
         {"runs past their row", with([](BmpBuilder& b) { b.compression = 1; b.pixels = {6, 1, 0, 0, 9, 0, 0, 1}; }),

@@ -22,20 +22,25 @@ namespace {
 
 constexpr const char* kNameTooLong = "File name too long";
 
+
+}  // namespace
+
 #ifdef _WIN32
-std::string WindowsText(DWORD code) {
+std::string WindowsText(unsigned long code) {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return "No such file or directory";
     case ERROR_ACCESS_DENIED: return "Permission denied";
     case ERROR_FILENAME_EXCED_RANGE: return kNameTooLong;
     case ERROR_DIRECTORY: return "Not a directory";
-    default: return std::string("cannot enter its folder (error ").append(std::to_string(code)).append(")");
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "No space left on device";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "File exists (made while the output was written)";
+    default: return "error " + std::to_string(code);
     }
 }
 #endif
-
-}  // namespace
 
 PathInReach::~PathInReach() { Leave(); }
 

@@ -38,4 +38,10 @@ private:
 #endif
 };
 
+#ifdef _WIN32
+// A Windows error code in the words the POSIX builds use for the same failure
+// ("No such file or directory", "Permission denied", ...), else "error N".
+std::string WindowsText(unsigned long code);
+#endif
+
 }  // namespace tessaly_cli

@@ -165,19 +165,6 @@ std::string FolderOf(const std::string& path) {
 
 #ifdef _WIN32
 
-std::string WindowsText(DWORD code) {
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return "No such file or directory";
-    case ERROR_ACCESS_DENIED: return "Permission denied";
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return "No space left on device";
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return "File exists (made while the output was written)";
-    default: return "error " + std::to_string(code);
-    }
-}
-
 // The number of names `path` has; 1 when it cannot be told.
 DWORD LinkCount(const std::string& path) {
     HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -253,7 +253,7 @@ void DecodeHuffman1d(ByteReader& in, const PixelTable& table, std::size_t width,
     const std::uint64_t elements = sink.Remaining();
     bool orderUnsure = false;
     std::size_t validRows = 0;
-    BitReader bits(in, LowBitFirst(in, width, elements / width, orderUnsure, validRows));
+    BitReader bits(in, LowBitFirst(in, width, static_cast<std::size_t>(elements / width), orderUnsure, validRows));
     const CodeTable* const byColour[2] = {&kWhiteTable, &kBlackTable};
     std::size_t x = 0;     // pixels placed in the current row
     unsigned colour = 0;   // 0 white, 1 black: the run being read

@@ -85,6 +85,11 @@ void SaveDestination::Inspect(const char* path, bool /*waitForReader*/) {
         facts_.folder = true;
         return;
     }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        facts_.kind = Kind::Regular;  // the read-only attribute refuses every writer, administrators too
+        facts_.writeBit = false;
+        return;
+    }
     constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);

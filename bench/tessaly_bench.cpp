@@ -608,14 +608,14 @@ void MeasureSaves(const Context& c) {
     }
     if (c.Wanted("RLE8 encoder")) {
         // The encoder as a save runs it: the palette learnt, then each line indexed and encoded into one reused buffer.
-        std::vector<std::uint8_t> line(W), items(tessaly::MaxRle8LineBytes(W));
+        tessaly::Rle8Rows rows(W);
+        std::vector<std::uint8_t> items(tessaly::MaxRle8LineBytes(W));
         const double ms = TimeMs([&] {
             tessaly::PaletteIndexer indexer;
             indexer.Learn(photo);
-            for (int r = H; r-- > 0;) {
-                indexer.IndexRow({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, line);
-                (void)tessaly::EncodeRle8Line(line, items.data());
-            }
+            for (int r = H; r-- > 0;)
+                (void)indexer.EncodeRowRle8({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, rows,
+                                            items.data());
         });
         Row row{"Saves of 4000 x 3000 to " + c.dir, "RLE8 encoder (indexer and stream, photo)", mpix / ms * 1000};
         row.goal = Goal::Rate;

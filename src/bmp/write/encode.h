@@ -89,6 +89,31 @@ using ClassifyRowFn = void (*)(std::span<const std::uint32_t> src, std::span<std
 void ClassifyRowScalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst);
 extern const KernelFamily<ClassifyRowFn> kClassifyRow;
 
+// Which neighbours of a line are equal: bit i of `bits` (little-endian words)
+// is line[i] == line[i + 1] for i + 1 < line.size(), and 0 from there to the
+// end of its word and in one more word after it; `bits` holds
+// RepeatWords(line.size()) words. The plain twin, with SSE2 and AVX2 variants (cpu.h).
+using RepeatBitsFn = void (*)(std::span<const std::uint8_t> line, std::uint64_t* bits);
+void RepeatBitsScalar(std::span<const std::uint8_t> line, std::uint64_t* bits);
+extern const KernelFamily<RepeatBitsFn> kRepeatBits;
+inline constexpr std::size_t RepeatWords(std::size_t n) { return n / 64 + 2; }
+
+// The classes a palette has entries for, as 256 bits (bit c of word c / 64).
+using ClassSet = std::array<std::uint64_t, 4>;
+// The first x with classes[x] not in `known`, or classes.size() when all are.
+// The plain twin, with AVX2 and AVX-512 VBMI variants (cpu.h).
+using FindUnknownFn = std::size_t (*)(std::span<const std::uint8_t> classes, const ClassSet& known);
+std::size_t FindUnknownScalar(std::span<const std::uint8_t> classes, const ClassSet& known);
+extern const KernelFamily<FindUnknownFn> kFindUnknown;
+
+// What encoding one row at a time needs besides its output: the row's
+// classes and their repeat bits, sized once for rows of `width` pixels.
+struct Rle8Rows {
+    explicit Rle8Rows(std::size_t width) : classes(width), repeats(RepeatWords(width)) {}
+    std::vector<std::uint8_t> classes;
+    std::vector<std::uint64_t> repeats;
+};
+
 // Groups colours by the top two bits of each of a pixel's four bytes. Entry 0
 // is 00 00 00 00 and stands for the class of pixels whose bytes are all below
 // 0x40; each further class met, in order of first appearance, gets the next
@@ -97,7 +122,8 @@ extern const KernelFamily<ClassifyRowFn> kClassifyRow;
 class PaletteIndexer {
 public:
     // Classifies with the variant of `level` (the best the CPU runs by default).
-    explicit PaletteIndexer(Simd level = BestSimd()) : classify_(kClassifyRow.At(level)) {}
+    explicit PaletteIndexer(Simd level = BestSimd())
+        : classify_(kClassifyRow.At(level)), repeatBits_(kRepeatBits.At(level)), findUnknown_(kFindUnknown.At(level)) {}
     // Visits the pixels row by row, top row first, to fill the palette.
     void Learn(std::span<const std::uint32_t> pixels);
     // The same over width x height pixels, answering the length of the BI_RLE8
@@ -108,6 +134,12 @@ public:
     [[nodiscard]] std::uint8_t IndexOf(std::uint32_t pixel) const { return indexOfClass_[ClassOf(pixel)]; }
     // Indices of one row of pixels; dst holds src.size() bytes.
     void IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) const;
+    // One row's BI_RLE8 line under the palette learnt, at `out`: exactly
+    // EncodeRle8Line's bytes for the row's indices, made from its classes and
+    // their repeat bits without a pass over indices. `rows` must be sized for
+    // the row's width; `out` must hold MaxRle8LineBytes(row.size()). Returns
+    // the bytes written.
+    std::size_t EncodeRowRle8(std::span<const std::uint32_t> row, Rle8Rows& rows, std::uint8_t* out) const;
     [[nodiscard]] const std::array<std::uint8_t, kPaletteBytes>& Palette() const { return palette_; }
     [[nodiscard]] unsigned Count() const { return count_; }
 
@@ -122,9 +154,11 @@ private:
     void LearnClasses(std::span<const std::uint32_t> row, std::span<const std::uint8_t> classes);
 
     ClassifyRowFn classify_;
+    RepeatBitsFn repeatBits_;
+    FindUnknownFn findUnknown_;
     std::array<std::uint8_t, kPaletteBytes> palette_{};
     std::array<std::uint8_t, 256> indexOfClass_{};  // class 0 is index 0
-    std::array<bool, 256> known_{true};             // class 0 needs no entry
+    ClassSet known_{1};                             // class 0 needs no entry
     unsigned count_ = 0;
 };
 
@@ -145,10 +179,11 @@ void EncodeRle8Line(std::span<const std::uint8_t> line, std::vector<std::uint8_t
 template <class Put>
 bool EncodeIndexedRle8(std::span<const std::uint32_t> pixels, std::size_t width, std::size_t height,
                        const PaletteIndexer& indexer, Put put) {
-    std::vector<std::uint8_t> line(width), items(MaxRle8LineBytes(width));
+    Rle8Rows rows(width);
+    std::vector<std::uint8_t> items(MaxRle8LineBytes(width));
     for (std::size_t r = height; r-- > 0;) {
-        indexer.IndexRow(pixels.subspan(r * width, width), line);
-        if (!put(std::span<const std::uint8_t>(items.data(), EncodeRle8Line(line, items.data())))) return false;
+        const std::size_t n = indexer.EncodeRowRle8(pixels.subspan(r * width, width), rows, items.data());
+        if (!put(std::span<const std::uint8_t>(items.data(), n))) return false;
     }
     return true;
 }

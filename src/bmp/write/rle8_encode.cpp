@@ -43,13 +43,103 @@ std::size_t LiteralEnd(const std::uint8_t* v, std::size_t p, std::size_t stop, s
     return q;
 }
 
+// The blocks of a line of n >= 2 pixels, from its repeat bits, in order:
+// block(equal, from, count) for each. A block of ones (neighbours equal) of b
+// bits is b + 1 pixels of one colour, the last of which starts the next block:
+// it encodes as runs of b. A block of zeros is a literal stretch of as many
+// pixels. Blocks are found from where the bits change, a word at a time, with
+// no per-pixel work.
+template <class Block>
+void ForEachBlock(const std::uint64_t* repeats, std::size_t n, Block block) {
+    const std::size_t end = n - 1;  // bits 0 .. n - 2 are the line's
+    std::size_t start = 0;
+    bool equal = (repeats[0] & 1) != 0;
+    std::uint64_t carry = repeats[0] & 1;  // bit -1 as bit 0: the first block starts at 0 alone
+    for (std::size_t j = 0; j * 64 < end; ++j) {
+        const std::uint64_t w = repeats[j];
+        std::uint64_t starts = w ^ (w << 1 | carry);
+        carry = w >> 63;
+        for (; starts != 0; starts &= starts - 1) {
+            const std::size_t at = j * 64 + static_cast<std::size_t>(std::countr_zero(starts));
+            if (at >= end) break;
+            block(equal, start, at - start);
+            start = at;
+            equal = !equal;
+        }
+    }
+    block(equal, start, end - start);
+}
+
+// The items of the line v (n bytes) from its repeat bits, each colour byte
+// written as colour(v[i]): exactly EncodeRle8Line's items for the colours.
+template <class Colour>
+std::size_t EncodeFromRepeats(const std::uint8_t* v, const std::uint64_t* repeats, std::size_t n, Colour colour,
+                              std::uint8_t* out) {
+    std::uint8_t* o = out;
+    if (n >= 2) {
+        ForEachBlock(repeats, n, [v, colour, &o](bool equal, std::size_t from, std::size_t count) {
+            std::uint8_t* at = o;
+            do {  // runs of one colour, or literals; both split at kMaxRun
+                const std::size_t k = std::min(count, kMaxRun);
+                if (equal) {
+                    at[0] = static_cast<std::uint8_t>(k);
+                    at[1] = colour(v[from]);
+                    at += 2;
+                } else if (k >= 3) {
+                    at[0] = 0;
+                    at[1] = static_cast<std::uint8_t>(k);
+                    for (std::size_t i = 0; i < k; ++i) at[2 + i] = colour(v[from + i]);
+                    at[2 + k] = 0;         // the pad byte, kept when k is odd
+                    at += 2 + k + k % 2;   // items start at even offsets
+                } else {
+                    // One or two runs of one; the second pair is overwritten when k is 1
+                    // (v[from + 1] is the line's: the block ends before its last pixel).
+                    at[0] = 1;
+                    at[1] = colour(v[from]);
+                    at[2] = 1;
+                    at[3] = colour(v[from + 1]);
+                    at += 2 * k;
+                }
+                from += k;
+                count -= k;
+            } while (count != 0);
+            o = at;
+        });
+    }
+    if (n >= 1) {
+        o[0] = 1;
+        o[1] = colour(v[n - 1]);
+        o += 2;
+    }
+    o[0] = 0;
+    o[1] = 0;
+    return static_cast<std::size_t>(o + 2 - out);
+}
+
+// The bytes EncodeFromRepeats makes for the line, worked out per block.
+std::uint64_t Rle8LineBytes(const std::uint64_t* repeats, std::size_t n) {
+    std::uint64_t bytes = n >= 1 ? 4 : 2;  // the last pixel and the end of line
+    if (n >= 2) {
+        ForEachBlock(repeats, n, [&bytes](bool equal, std::size_t, std::size_t count) {
+            if (equal) {
+                bytes += 2 * ((count + kMaxRun - 1) / kMaxRun);
+                return;
+            }
+            const std::size_t rest = count % kMaxRun;
+            bytes += (count / kMaxRun) * (2 + kMaxRun) + (rest >= 3 ? 2 + rest + rest % 2 : 2 * rest);
+        });
+    }
+    return bytes;
+}
+
 }  // namespace
 
 void PaletteIndexer::LearnClasses(std::span<const std::uint32_t> row, std::span<const std::uint8_t> classes) {
-    for (std::size_t x = 0; x < classes.size(); ++x) {
+    // Nearly every class is known after the first rows: the search skips them many at a time.
+    for (std::size_t x = findUnknown_(classes, known_); x < classes.size();
+         x += 1 + findUnknown_(classes.subspan(x + 1), known_)) {
         const std::uint8_t cls = classes[x];
-        if (known_[cls]) continue;  // nearly always: a branch the CPU predicts
-        known_[cls] = true;
+        known_[cls / 64] |= std::uint64_t{1} << (cls % 64);
         ++count_;  // at most 255: one entry per class besides class 0
         indexOfClass_[cls] = static_cast<std::uint8_t>(count_);
         StoreLe32(&palette_[4 * count_], row[x]);
@@ -69,15 +159,40 @@ std::uint64_t PaletteIndexer::LearnMeasuringRle8(std::span<const std::uint32_t> 
                                                  std::size_t height) {
     // A line's items depend only on which neighbours share a class, so the
     // classes encode to exactly as many bytes as the indices will.
-    std::vector<std::uint8_t> classes(width), items(MaxRle8LineBytes(width));
+    Rle8Rows rows(width);
     std::uint64_t total = 0;
     for (std::size_t r = 0; r < height; ++r) {
         const auto row = pixels.subspan(r * width, width);
-        classify_(row, classes);
-        LearnClasses(row, classes);
-        total += EncodeRle8Line(classes, items.data());
+        classify_(row, rows.classes);
+        repeatBits_(rows.classes, rows.repeats.data());
+        LearnClasses(row, rows.classes);
+        total += Rle8LineBytes(rows.repeats.data(), width);
     }
     return total;
+}
+
+std::size_t PaletteIndexer::EncodeRowRle8(std::span<const std::uint32_t> row, Rle8Rows& rows, std::uint8_t* out) const {
+    const auto classes = std::span<std::uint8_t>(rows.classes).first(row.size());
+    classify_(row, classes);
+    repeatBits_(classes, rows.repeats.data());
+    return EncodeFromRepeats(classes.data(), rows.repeats.data(), row.size(),
+                             [this](std::uint8_t c) { return indexOfClass_[c]; }, out);
+}
+
+std::size_t FindUnknownScalar(std::span<const std::uint8_t> classes, const ClassSet& known) {
+    for (std::size_t x = 0; x < classes.size(); ++x)
+        if (((known[classes[x] / 64] >> (classes[x] % 64)) & 1) == 0) return x;
+    return classes.size();
+}
+
+void RepeatBitsScalar(std::span<const std::uint8_t> line, std::uint64_t* bits) {
+    const std::size_t n = line.size();
+    for (std::size_t j = 0; j < RepeatWords(n); ++j) {
+        std::uint64_t w = 0;
+        for (std::size_t i = j * 64; i < std::min(j * 64 + 64, n) && i + 1 < n; ++i)
+            w |= std::uint64_t{line[i] == line[i + 1]} << (i % 64);
+        bits[j] = w;
+    }
 }
 
 void PaletteIndexer::IndexRow(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) const {
@@ -88,6 +203,18 @@ void PaletteIndexer::IndexRow(std::span<const std::uint32_t> src, std::span<std:
 void ClassifyRowScalar(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) {
     for (std::size_t x = 0; x < src.size(); ++x) dst[x] = PaletteIndexer::ClassOf(src[x]);
 }
+
+const KernelFamily<FindUnknownFn> kFindUnknown = KernelFamily<FindUnknownFn>(FindUnknownScalar)
+#if defined(TESSALY_X86_DISPATCH)
+    .With(Simd::Avx2, FindUnknownAvx2).With(Simd::Avx512Vbmi, FindUnknownVbmi)
+#endif
+    ;
+
+const KernelFamily<RepeatBitsFn> kRepeatBits = KernelFamily<RepeatBitsFn>(RepeatBitsScalar)
+#if defined(TESSALY_X86_DISPATCH)
+    .With(Simd::Sse2, RepeatBitsSse2).With(Simd::Avx2, RepeatBitsAvx2)
+#endif
+    ;
 
 const KernelFamily<ClassifyRowFn> kClassifyRow = KernelFamily<ClassifyRowFn>(ClassifyRowScalar)
 #if defined(TESSALY_X86_DISPATCH)

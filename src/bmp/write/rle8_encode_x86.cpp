@@ -10,6 +10,8 @@
 
 #include "bmp/write/encode.h"
 
+#include <bit>
+
 namespace tessaly {
 void ClassifyRowSse2(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) {
     const __m128i fields = _mm_set1_epi32(0x03030303), low = _mm_set1_epi32(0xFF);
@@ -52,6 +54,92 @@ __attribute__((target("avx2"))) void ClassifyRowAvx2(std::span<const std::uint32
     }
     ClassifyRowSse2(src.subspan(x), dst.subspan(x));
 }
+
+// 64 neighbour compares per word: every word whose last compare reads a byte
+// of the line (byte 64j + 64) is made from 16-byte compares, the rest plainly.
+void RepeatBitsSse2(std::span<const std::uint8_t> line, std::uint64_t* bits) {
+    const std::uint8_t* v = line.data();
+    std::size_t j = 0;
+    for (; 64 * j + 64 < line.size(); ++j) {
+        std::uint64_t w = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const std::uint8_t* at = v + 64 * j + 16 * k;
+            const __m128i same = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
+                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)));
+            w |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(same))} << (16 * k);
+        }
+        bits[j] = w;
+    }
+    RepeatBitsScalar(line.subspan(64 * j), bits + j);
+}
+
+__attribute__((target("avx2"))) void RepeatBitsAvx2(std::span<const std::uint8_t> line, std::uint64_t* bits) {
+    const std::uint8_t* v = line.data();
+    std::size_t j = 0;
+    for (; 64 * j + 64 < line.size(); ++j) {
+        const std::uint8_t* at = v + 64 * j;
+        const __m256i low = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)),
+                                              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1)));
+        const __m256i high = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 33)));
+        bits[j] = std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(low))} |
+                  std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
+    }
+    RepeatBitsScalar(line.subspan(64 * j), bits + j);
+}
+
+// 32 classes per step: the byte of the set holding each class's bit (bytes
+// 0-15 and 16-31 looked up by one shuffle each), then the bit itself.
+__attribute__((target("avx2"))) std::size_t FindUnknownAvx2(std::span<const std::uint8_t> classes,
+                                                            const ClassSet& known) {
+    const __m128i set0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.data()));
+    const __m128i set1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.data() + 2));
+    const __m256i low = _mm256_broadcastsi128_si256(set0), high = _mm256_broadcastsi128_si256(set1);
+    const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128,
+                                          1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const __m256i seven = _mm256_set1_epi8(7), byteOf = _mm256_set1_epi8(0x1F), sixteen = _mm256_set1_epi8(16);
+    std::size_t x = 0;
+    for (; x + 32 <= classes.size(); x += 32) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(classes.data() + x));
+        const __m256i at = _mm256_and_si256(_mm256_srli_epi16(c, 3), byteOf);
+        const __m256i inHigh = _mm256_cmpeq_epi8(_mm256_and_si256(at, sixteen), sixteen);
+        const __m256i byte = _mm256_blendv_epi8(_mm256_shuffle_epi8(low, at), _mm256_shuffle_epi8(high, at), inHigh);
+        const __m256i bit = _mm256_shuffle_epi8(bits, _mm256_and_si256(c, seven));
+        const auto unknown = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(byte, bit), _mm256_setzero_si256())));
+        if (unknown != 0) return x + static_cast<std::size_t>(std::countr_zero(unknown));
+    }
+    return x + FindUnknownScalar(classes.subspan(x), known);
+}
+
+// GCC 12's AVX-512 intrinsics start some results from an undefined register,
+// which its own uninitialised-value warnings then flag.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// 64 classes per step: one byte permute finds each class's byte of the set.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t FindUnknownVbmi(
+    std::span<const std::uint8_t> classes, const ClassSet& known) {
+    const __m512i set = _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(known.data())));
+    const __m512i bits = _mm512_set1_epi64(static_cast<long long>(0x8040201008040201ull));
+    const __m512i seven = _mm512_set1_epi8(7), byteOf = _mm512_set1_epi8(0x1F);
+    std::size_t x = 0;
+    for (; x + 64 <= classes.size(); x += 64) {
+        const __m512i c = _mm512_loadu_si512(classes.data() + x);
+        const __m512i byte = _mm512_permutexvar_epi8(_mm512_and_si512(_mm512_srli_epi16(c, 3), byteOf), set);
+        const __m512i bit = _mm512_shuffle_epi8(bits, _mm512_and_si512(c, seven));
+        const __mmask64 unknown = _mm512_testn_epi8_mask(byte, bit);
+        if (unknown != 0) return x + static_cast<std::size_t>(std::countr_zero(static_cast<std::uint64_t>(unknown)));
+    }
+    return x + FindUnknownAvx2(classes.subspan(x), known);
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 }  // namespace tessaly
 

@@ -67,12 +67,11 @@ bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, c
         if (MaxRle8LineBytes(w) > out.Capacity())
             return EncodeIndexedRle8({src32, plan.pixels}, w, h, indexer,
                                      [&](std::span<const std::uint8_t> items) { return out.Put(items); });
-        std::vector<std::uint8_t> line(w);
+        Rle8Rows rows(w);
         for (std::size_t r = h; r-- > 0;) {
-            indexer.IndexRow({src32 + r * w, w}, line);
             const auto room = out.Space(MaxRle8LineBytes(w));
             if (!room) return false;
-            out.Used(EncodeRle8Line(line, room->data()));
+            out.Used(indexer.EncodeRowRle8({src32 + r * w, w}, rows, room->data()));
         }
         return true;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 
 #include "bmp/read/decode_rle.h"
 #include "bmp/read/image_view.h"
@@ -170,6 +171,67 @@ TEST(Rle8Encode, RandomLinesDecodeBackToTheirIndices) {
         DecodeRle(DecodeKind::Rle8, in, identity, width, sink);
         for (std::size_t x = 0; x < width; ++x) ASSERT_EQ(out[x], line[x]) << "trial " << trial << " x " << x;
     }
+}
+
+TEST(Rle8Encode, RowsEncodeAsTheirIndexLines) {
+    // A row's line straight from its classes and repeat bits is the line of
+    // its indices, on every vector level: runs past 254 and past word edges,
+    // literal stretches past 254, single pixels between runs, rows of 1 to 900.
+    std::mt19937 rng(11);
+    const std::uint32_t colours[] = {Px(0x10, 0x20, 0x30, 0xFF), Px(0x90, 0x20, 0x30, 0xFF), Px(0x10, 0xA0, 0x30, 0xFF),
+                                     Px(0x10, 0x20, 0xF0, 0xFF), Px(0xC0, 0xC0, 0xC0, 0x80)};
+    for (int trial = 0; trial < 200; ++trial) {
+        const std::size_t width = 1 + rng() % (trial < 100 ? 130 : 900);
+        std::vector<std::uint32_t> row(width);
+        for (std::size_t x = 0; x < width;) {
+            const std::size_t length = 1 + rng() % (rng() % 3 == 0 ? 600 : 4);
+            const bool noise = rng() % 3 == 0;
+            const std::uint32_t c = colours[rng() % 5];
+            for (std::size_t k = 0; k < length && x < width; ++k) row[x++] = noise ? static_cast<std::uint32_t>(rng()) : c;
+        }
+        for (const Simd level : AvailableSimd()) {
+            SCOPED_TRACE("trial " + std::to_string(trial) + " level " + std::to_string(int(level)));
+            PaletteIndexer indexer(level);
+            indexer.Learn(row);
+            Bytes indices(width), want(MaxRle8LineBytes(width)), got(MaxRle8LineBytes(width), 0xEE);
+            indexer.IndexRow(row, indices);
+            want.resize(EncodeRle8Line(indices, want.data()));
+            Rle8Rows rows(width);
+            got.resize(indexer.EncodeRowRle8(row, rows, got.data()));
+            ASSERT_EQ(got, want);
+            PaletteIndexer measuring(level);
+            ASSERT_EQ(measuring.LearnMeasuringRle8(row, width, 1), want.size());
+            ASSERT_EQ(measuring.Palette(), indexer.Palette());
+        }
+    }
+}
+
+TEST(PaletteIndexer, VectorSearchesForUnknownClassesMatchTheScalarTwin) {
+    // Classes all known but one, placed at every position (or nowhere), in sets
+    // that hold every class of each byte of the set but that one.
+    test::ExpectVectorMatchesScalar(200, [](std::size_t n, Simd level) {
+        std::vector<std::size_t> found;
+        for (const std::uint8_t missing : {0, 7, 8, 100, 129, 255}) {
+            ClassSet known{~0ull, ~0ull, ~0ull, ~0ull};
+            known[missing / 64] &= ~(std::uint64_t{1} << (missing % 64));
+            Bytes classes(n);
+            for (std::size_t i = 0; i < n; ++i) classes[i] = static_cast<std::uint8_t>(missing + 1 + i % 255);
+            found.push_back(kFindUnknown.At(level)(classes, known));
+            if (n != 0) classes[n * 5 / 7] = missing;
+            found.push_back(kFindUnknown.At(level)(classes, known));
+        }
+        return found;
+    });
+}
+
+TEST(Rle8Encode, VectorRepeatBitsMatchTheScalarTwin) {
+    test::ExpectVectorMatchesScalar(200, [](std::size_t n, Simd level) {
+        Bytes line(n);
+        for (std::size_t i = 0; i < n; ++i) line[i] = static_cast<std::uint8_t>((i * i / 7) % 3);  // runs and changes
+        std::vector<std::uint64_t> bits(RepeatWords(n), 0x5555);
+        kRepeatBits.At(level)(line, bits.data());
+        return bits;
+    });
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ inline void RoundTrip(Input file) {
         const auto back = Load(saved, w, h);
         if (back.size() != px.size()) std::abort();
         // 32 bits keep the fourth byte when the picture has transparency (a V4 file).
-        const bool keepsAlpha = bits == 32 && CarriesTransparency(px);
+        const bool keepsAlpha = bits == 32 && kCarriesTransparency.Plain()(px);
         for (std::size_t i = 0; i < px.size(); ++i) {
             std::uint32_t want = keepsAlpha ? px[i] : px[i] | 0xFF000000u;
             if (bits == 8) {

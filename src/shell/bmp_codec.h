@@ -50,6 +50,8 @@ struct GrayTarget {
 // Limit: loads and saves stream pixel data through this many bytes of scratch,
 // so neither holds a file buffer proportional to the image.
 inline constexpr std::size_t kReadChunkBytes = 64 * 1024;
+// Limit: a save written in the background packs into two halves of this many bytes.
+inline constexpr std::size_t kSaveBandBytes = 4 * 1024 * 1024;
 
 class BmpReader;
 
@@ -103,6 +105,10 @@ struct BmpCodec {
 
     // Scratch for streaming pixel data in and out; its content means nothing between calls.
     std::array<std::uint8_t, kReadChunkBytes> scratch;
+    // The band of a save whose file is written in the background (two halves:
+    // one filled while the other is written), kept once made so later saves
+    // find its pages touched; its content means nothing between calls.
+    std::vector<std::uint8_t> saveBand;
     // The resampler's working memory, kept between scaled loads (up to a few MiB) so
     // each load does not pay for fresh pages; its content means nothing between calls.
     std::vector<std::byte> workspace;

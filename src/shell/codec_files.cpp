@@ -28,7 +28,10 @@ Outcome BmpCodec::Save(const char* path, const SaveRequest& request) {
     if (const Outcome planned = PrepareSave(request, save); !planned.Ok()) return planned;
     ReplacingFile file;
     if (const Outcome begun = file.Begin(path, save.plan.fileSize); !begun.Ok()) return begun;
-    if (!WriteSave(save, file.Sink(), scratch).Ok()) return file.WriteFailure();
+    const ByteSink sink = file.Sink();
+    if (sink.drain && saveBand.size() < kSaveBandBytes) saveBand.resize(kSaveBandBytes);
+    if (!WriteSave(save, sink, sink.drain ? std::span<std::uint8_t>(saveBand) : std::span<std::uint8_t>(scratch)).Ok())
+        return file.WriteFailure();
     return file.Commit();
 }
 

@@ -34,6 +34,31 @@ Outcome WriteAll(Handle h, std::optional<std::uint64_t> offset, std::span<const 
     return {};
 }
 
+Outcome WriteAllGathered(Handle h, std::optional<std::uint64_t> offset,
+                         std::span<const std::span<const std::uint8_t>> pieces) {
+    std::uint64_t done = 0;
+    while (!pieces.empty()) {
+        if (pieces.size() == 1) return WriteAll(h, offset ? std::optional(*offset + done) : std::nullopt, pieces[0]);
+        int error = 0;
+        const auto put = WriteGatherOnce(h, offset ? std::optional(*offset + done) : std::nullopt, pieces, error);
+        if (!put || (*put == 0 && !pieces[0].empty())) return {Reason::WriteFailed, put ? 0 : error};
+        done += *put;
+        // Whole pieces written are passed; one written in part is finished alone.
+        std::size_t left = *put;
+        while (!pieces.empty() && left >= pieces[0].size()) {
+            left -= pieces[0].size();
+            pieces = pieces.subspan(1);
+        }
+        if (left != 0) {
+            const Outcome rest = WriteAll(h, offset ? std::optional(*offset + done) : std::nullopt, pieces[0].subspan(left));
+            if (!rest.Ok()) return rest;
+            done += pieces[0].size() - left;
+            pieces = pieces.subspan(1);
+        }
+    }
+    return {};
+}
+
 bool CopyOver(Handle from, Handle to, std::uint64_t n, std::vector<std::uint8_t>& buffer) {
     for (std::uint64_t at = 0; at < n;) {
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), n - at));

@@ -35,6 +35,13 @@ std::optional<std::size_t> ReadOnce(Handle h, std::uint64_t offset, std::uint8_t
 std::optional<std::size_t> WriteOnce(Handle h, std::uint64_t offset, const std::uint8_t* in, std::size_t n, int& error);
 // The same at the handle's own position, for pipes and devices, which have no offset.
 std::optional<std::size_t> WriteNextOnce(Handle h, const std::uint8_t* in, std::size_t n, int& error);
+// Writes pieces, in order, as one run of bytes at `offset` (nullopt: at the
+// handle's position) in one call: the count the call took (from the first
+// pieces; POSIX takes up to kGatherPieces of them, Windows the first alone),
+// or nullopt with `error` set. Interrupted calls are repeated.
+inline constexpr std::size_t kGatherPieces = 256;
+std::optional<std::size_t> WriteGatherOnce(Handle h, std::optional<std::uint64_t> offset,
+                                           std::span<const std::span<const std::uint8_t>> pieces, int& error);
 [[nodiscard]] bool SetLength(Handle h, std::uint64_t n);
 [[nodiscard]] std::optional<std::uint64_t> LengthOf(Handle h);
 // Written bytes reach the storage device.
@@ -54,6 +61,10 @@ int ErrnoOf(unsigned long windowsError);
 std::size_t ReadAt(Handle h, std::uint64_t offset, std::span<std::uint8_t> out, int& error);
 // All of `bytes` at `offset` (or, with `offset` nullopt, at the handle's position).
 [[nodiscard]] Outcome WriteAll(Handle h, std::optional<std::uint64_t> offset, std::span<const std::uint8_t> bytes);
+// All of `pieces`, in order, from `offset` on (or at the handle's position), in
+// as few calls as the platform allows; the bytes written before a failure stay.
+[[nodiscard]] Outcome WriteAllGathered(Handle h, std::optional<std::uint64_t> offset,
+                                       std::span<const std::span<const std::uint8_t>> pieces);
 // Copies the first n bytes of `from` over the start of `to` and cuts `to` to n bytes.
 [[nodiscard]] bool CopyOver(Handle from, Handle to, std::uint64_t n, std::vector<std::uint8_t>& buffer);
 

@@ -1,8 +1,11 @@
 // The POSIX adapters of file_io.h: one system call each.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include "shell/file_io.h"
@@ -56,6 +59,23 @@ std::optional<std::size_t> WriteOnce(Handle h, std::uint64_t offset, const std::
 std::optional<std::size_t> WriteNextOnce(Handle h, const std::uint8_t* in, std::size_t n, int& error) {
     for (;;) {
         const ssize_t put = ::write(Fd(h), in, n);
+        if (put >= 0) return static_cast<std::size_t>(put);
+        if (errno != EINTR) {
+            error = errno;
+            return std::nullopt;
+        }
+    }
+}
+
+std::optional<std::size_t> WriteGatherOnce(Handle h, std::optional<std::uint64_t> offset,
+                                           std::span<const std::span<const std::uint8_t>> pieces, int& error) {
+    std::array<iovec, kGatherPieces> vector;
+    const std::size_t count = std::min(pieces.size(), vector.size());
+    for (std::size_t i = 0; i < count; ++i)
+        vector[i] = iovec{const_cast<std::uint8_t*>(pieces[i].data()), pieces[i].size()};  // writev only reads
+    for (;;) {
+        const ssize_t put = offset ? ::pwritev(Fd(h), vector.data(), static_cast<int>(count), static_cast<off_t>(*offset))
+                                   : ::writev(Fd(h), vector.data(), static_cast<int>(count));
         if (put >= 0) return static_cast<std::size_t>(put);
         if (errno != EINTR) {
             error = errno;

@@ -85,6 +85,14 @@ std::optional<std::size_t> WriteNextOnce(Handle h, const std::uint8_t* in, std::
     return std::nullopt;
 }
 
+std::optional<std::size_t> WriteGatherOnce(Handle h, std::optional<std::uint64_t> offset,
+                                           std::span<const std::span<const std::uint8_t>> pieces, int& error) {
+    // WriteFileGather takes whole pages only: the first piece alone.
+    const std::span<const std::uint8_t> first = pieces.empty() ? std::span<const std::uint8_t>() : pieces[0];
+    return offset ? WriteOnce(h, *offset, first.data(), first.size(), error)
+                  : WriteNextOnce(h, first.data(), first.size(), error);
+}
+
 bool SetLength(Handle h, std::uint64_t n) {
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(n);

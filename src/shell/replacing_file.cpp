@@ -8,6 +8,10 @@ namespace {
 
 // Limit: a rewrite in place copies through a buffer of this size.
 constexpr std::size_t kCopyChunk = 256 * 1024;
+// Files at least this large are written in the background while the save
+// makes the next bytes; bands at least this large are worth a thread's turn.
+constexpr std::uint64_t kBackgroundFileBytes = 8 << 20;
+constexpr std::size_t kBackgroundBandBytes = 256 * 1024;
 
 }  // namespace
 
@@ -57,22 +61,46 @@ Outcome ReplacingFile::Prepare(const RouteChoice& choice) {
 
 ByteSink ReplacingFile::Sink() {
     constexpr ByteSink::WriteFn write = [](void* self, std::span<const std::uint8_t> bytes) {
-        return static_cast<ReplacingFile*>(self)->Write(bytes).Ok();
+        return static_cast<ReplacingFile*>(self)->Write(std::span(&bytes, 1)).Ok();
     };
-    return ByteSink{write, this};
+    constexpr ByteSink::WriteFn handOver = [](void* self, std::span<const std::uint8_t> bytes) {
+        return static_cast<ReplacingFile*>(self)->Write(std::span(&bytes, 1), true).Ok();
+    };
+    constexpr ByteSink::GatherFn gather = [](void* self, std::span<const std::span<const std::uint8_t>> pieces) {
+        return static_cast<ReplacingFile*>(self)->Write(pieces).Ok();
+    };
+    constexpr ByteSink::DrainFn drain = [](void* self) { return static_cast<ReplacingFile*>(self)->Drain().Ok(); };
+    if (route_ != SaveRoute::Stream && size_ >= kBackgroundFileBytes) return ByteSink{handOver, this, gather, drain};
+    return ByteSink{write, this, gather};
 }
 
-Outcome ReplacingFile::Write(std::span<const std::uint8_t> bytes) {
+Outcome ReplacingFile::Write(std::span<const std::span<const std::uint8_t>> pieces, bool inBackground) {
     // Limit: never more than planned, so the limits checked in Begin hold.
     if (!begun_ || !writeFailure_.Ok()) return writeFailure_.Ok() ? Outcome{Reason::Internal} : writeFailure_;
-    if (bytes.size() > size_ - written_) {
+    std::uint64_t bytes = 0;
+    for (const auto& piece : pieces) bytes += piece.size();
+    if (bytes > size_ - written_) {
         writeFailure_ = Outcome{Reason::WriteFailed, EFBIG};
         return writeFailure_;
     }
-    // A stream has no offsets; a file is written at its own.
+    // A stream has no offsets; a file is written at its own. Band-sized
+    // pieces of a large file go to the background writer (started with the
+    // first of them); everything else waits for it and is written here.
     const auto at = route_ == SaveRoute::Stream ? std::nullopt : std::optional<std::uint64_t>(written_);
-    writeFailure_ = io::WriteAll(out_.Get(), at, bytes);
-    if (writeFailure_.Ok()) written_ += bytes.size();
+    if (inBackground && at && bytes >= kBackgroundBandBytes && (background_.Running() || background_.Start())) {
+        writeFailure_ = background_.Post(out_.Get(), *at, pieces[0]);
+    } else {
+        if (const Outcome drained = Drain(); !drained.Ok()) return drained;
+        writeFailure_ = pieces.size() == 1 ? io::WriteAll(out_.Get(), at, pieces[0])
+                                           : io::WriteAllGathered(out_.Get(), at, pieces);
+    }
+    if (writeFailure_.Ok()) written_ += bytes;
+    return writeFailure_;
+}
+
+Outcome ReplacingFile::Drain() {
+    const Outcome done = background_.Wait();
+    if (writeFailure_.Ok()) writeFailure_ = done;
     return writeFailure_;
 }
 
@@ -93,6 +121,8 @@ Outcome ReplacingFile::CommitInPlace(io::Handle newBytes, bool scratchInFolder) 
 
 Outcome ReplacingFile::Commit() {
     if (!begun_) return {Reason::Internal};
+    // Nothing is written in the background past this point.
+    if (const Outcome last = background_.Stop(); writeFailure_.Ok()) writeFailure_ = last;
     begun_ = false;
     if (!writeFailure_.Ok()) return writeFailure_;
     if (written_ != size_) return {Reason::WriteFailed, EIO};

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bmp/write/byte_writer.h"
+#include "shell/background_writer.h"
 #include "shell/file_io.h"
 #include "shell/outcome.h"
 #include "shell/save_destination.h"
@@ -41,6 +42,9 @@ public:
     // process's file-size limit, the free space) would be passed.
     [[nodiscard]] Outcome Begin(const char* path, std::uint64_t size);
     // Where the file's bytes go, front to back: never more than Begin's size.
+    // For a large file (not a stream), an asynchronous sink: its write hands
+    // bytes of a band's size to a background writer and returns, reading them
+    // until the sink's next call (its drain waits for them).
     [[nodiscard]] ByteSink Sink();
     // Puts the complete file in place, synced to disk with its folder. Fails
     // when fewer bytes than planned were written or any step failed, leaving
@@ -58,7 +62,11 @@ public:
 private:
     [[nodiscard]] Outcome Prepare(const RouteChoice& choice);
     [[nodiscard]] Outcome CommitInPlace(io::Handle newBytes, bool scratchInFolder);
-    [[nodiscard]] Outcome Write(std::span<const std::uint8_t> bytes);
+    // Writes pieces, in order, after the bytes written before (a piece handed
+    // to the background writer is still being written when this returns).
+    [[nodiscard]] Outcome Write(std::span<const std::span<const std::uint8_t>> pieces, bool inBackground = false);
+    // Waits for the background writer's job; its failure becomes the write failure.
+    [[nodiscard]] Outcome Drain();
 
     SaveDestination destination_;
     bool begun_ = false;
@@ -68,6 +76,8 @@ private:
     std::uint64_t written_ = 0;
     io::OwnedHandle out_;  // where the bytes go: the new file, a scratch file, or the stream
     Outcome writeFailure_;
+    // Declared after out_, so it is joined before the handle it writes to closes.
+    BackgroundWriter background_;
 };
 
 }  // namespace tessaly

@@ -71,8 +71,12 @@ struct PackedHeaders {
 PackedHeaders PackHeaders(const SavePlan& plan);
 
 // Whether 32-bit pixels carry transparency: some fourth byte other than 0xFF,
-// and not every fourth byte 0 (how hosts that ignore alpha leave it).
-bool CarriesTransparency(std::span<const std::uint32_t> pixels);
+// and not every fourth byte 0 (how hosts that ignore alpha leave it). Reads
+// the pixels in blocks and stops once a block settles the answer. The plain
+// twin, with SSE2 and AVX2 variants (cpu.h).
+using CarriesTransparencyFn = bool (*)(std::span<const std::uint32_t> pixels);
+bool CarriesTransparencyScalar(std::span<const std::uint32_t> pixels);
+extern const KernelFamily<CarriesTransparencyFn> kCarriesTransparency;
 
 // One 24-bit row (B, G, R per pixel) from 32-bit pixels; dst holds 3 * src.size() bytes.
 // The plain twin, with SSSE3 and AVX2 variants (cpu.h).

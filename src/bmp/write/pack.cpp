@@ -34,7 +34,7 @@ PackedHeaders PackHeaders(const SavePlan& plan) {
     return out;
 }
 
-bool CarriesTransparency(std::span<const std::uint32_t> pixels) {
+bool CarriesTransparencyScalar(std::span<const std::uint32_t> pixels) {
     // AND and OR of the fourth bytes, in blocks, stopping once both answers are known.
     constexpr std::size_t kBlock = 4096;
     std::uint32_t all = 0xFFFFFFFFu, any = 0;
@@ -67,6 +67,12 @@ void PackRowBgr24Scalar(std::span<const std::uint32_t> src, std::span<std::uint8
         out[2] = static_cast<std::uint8_t>(src[x] >> 16);
     }
 }
+
+const KernelFamily<CarriesTransparencyFn> kCarriesTransparency = KernelFamily<CarriesTransparencyFn>(CarriesTransparencyScalar)
+#if defined(TESSALY_X86_DISPATCH)
+    .With(Simd::Sse2, CarriesTransparencySse2).With(Simd::Avx2, CarriesTransparencyAvx2)
+#endif
+    ;
 
 const KernelFamily<PackRowFn> kPackRowBgr24 = KernelFamily<PackRowFn>(PackRowBgr24Scalar)
 #if defined(TESSALY_X86_DISPATCH)

@@ -4,6 +4,7 @@
 #include "shell/bmp_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -36,6 +37,27 @@ bool WriteRowsBottomUp(BandWriter& out, const SavePlan& plan, Pack pack) {
     return true;
 }
 
+// Rows the host already holds as they are stored (32-bit rows; gray rows,
+// with their pad) go to the sink as they lie, many rows a call: no copy.
+// Only rows long enough that a call per so many rows costs nothing.
+constexpr std::size_t kRowsAsTheyLieBytes = 4096;
+
+bool WriteRowsAsTheyLie(BandWriter& out, const SavePlan& plan, const std::uint8_t* pixels, std::size_t rowBytes) {
+    static constexpr std::uint8_t kPad[3] = {};
+    const std::size_t pad = plan.stride - rowBytes;
+    std::array<std::span<const std::uint8_t>, 256> pieces;
+    std::size_t count = 0;
+    for (std::size_t r = static_cast<std::size_t>(plan.height); r-- > 0;) {
+        pieces[count++] = std::span(pixels + r * rowBytes, rowBytes);
+        if (pad != 0) pieces[count++] = std::span(kPad, pad);
+        if (count + 2 > pieces.size() || r == 0) {
+            if (!out.PutPieces(std::span(pieces.data(), count))) return false;
+            count = 0;
+        }
+    }
+    return true;
+}
+
 // Writes the planned pixel data, bottom row first, through the one packer of the plan's form.
 bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, const PaletteIndexer& indexer) {
     const auto* src32 = static_cast<const std::uint32_t*>(pixels);
@@ -44,6 +66,7 @@ bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, c
     switch (plan.format) {
     case SaveFormat::Bgra32:
     case SaveFormat::Bgra32Alpha:
+        if (4 * w >= kRowsAsTheyLieBytes) return WriteRowsAsTheyLie(out, plan, static_cast<const std::uint8_t*>(pixels), 4 * w);
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
             std::memcpy(dst.data(), src32 + r * w + x, 4 * n);
         });
@@ -58,6 +81,7 @@ bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, c
             indexer.IndexRow({src32 + r * w + x, n}, dst);
         });
     case SaveFormat::Gray8:
+        if (w >= kRowsAsTheyLieBytes) return WriteRowsAsTheyLie(out, plan, src8, w);
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
             std::memcpy(dst.data(), src8 + r * w + x, n);
         });
@@ -87,7 +111,7 @@ Outcome PrepareSave(const SaveRequest& request, PreparedSave& out) {
     const SaveFormatRow& row = FormatRow(request.format);
     const std::span<const std::uint32_t> src32(static_cast<const std::uint32_t*>(request.pixels), plan->pixels);
     // A 32-bit picture with transparency is written so that readers keep it.
-    if (request.format == SaveFormat::Bgra32 && CarriesTransparency(src32)) {
+    if (request.format == SaveFormat::Bgra32 && kCarriesTransparency.Best()(src32)) {
         plan = PlanSave(SaveFormat::Bgra32Alpha, request.width, request.height);
         if (!plan) return Reason::SaveTooLarge;
     }
@@ -115,7 +139,7 @@ Outcome WriteSave(const PreparedSave& save, const ByteSink& sink, std::span<std:
     const bool written = out.Put(PackHeaders(save.plan).Bytes()) &&
                          (table != TableSource::Learned || out.Put(save.indexer.Palette())) &&
                          (table != TableSource::GrayRamp || out.Put(GrayRampPalette())) &&
-                         WritePixelData(out, save.plan, save.pixels, save.indexer) && out.Flush();
+                         WritePixelData(out, save.plan, save.pixels, save.indexer) && out.Finish();
     return written ? Outcome{} : Outcome{Reason::WriteFailed};
 }
 

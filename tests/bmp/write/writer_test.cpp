@@ -124,6 +124,24 @@ TEST_F(WriterTest, ThirtyTwoBitSavesKeepTransparency) {
     }
 }
 
+TEST(PackRow, VectorTransparencyChecksMatchTheScalarTwin) {
+    // Opaque or all-zero alpha but for one pixel (anywhere, also past the
+    // vector blocks of 4096), and alpha that is only ever 0 or 0xFF, mixed.
+    for (const std::size_t n : {0u, 1u, 5u, 4095u, 4096u, 4101u, 12290u}) {
+        for (const std::uint32_t base : {0xFF102030u, 0x00102030u}) {
+            for (const std::size_t odd : {n, std::size_t{0}, n / 2, n - 1}) {
+                for (const std::uint32_t alpha : {0x00u, 0x7Fu, 0xFFu}) {
+                    std::vector<std::uint32_t> px(n, base);
+                    if (odd < n) px[odd] = (px[odd] & 0xFFFFFFu) | alpha << 24;
+                    const bool want = kCarriesTransparency.Plain()(px);
+                    for (const Simd level : AvailableSimd())
+                        ASSERT_EQ(kCarriesTransparency.At(level)(px), want) << n << " " << odd << " " << alpha;
+                }
+            }
+        }
+    }
+}
+
 std::vector<std::uint32_t> RandomPixels(std::size_t n, std::mt19937& rng) {
     std::vector<std::uint32_t> v(n);
     for (auto& p : v) p = rng();
@@ -167,6 +185,94 @@ TEST_F(WriterTest, RandomImagesRoundTripAt24And32Bits) {
                 ASSERT_EQ(back[i], bits == 32 ? px[i] : px[i] | 0xFF000000u) << bits << " bits, " << i;
         }
     }
+}
+
+TEST_F(WriterTest, LongRowsGoToTheFileAsTheyLie) {
+    // Rows long enough to be written from the host's memory without a copy
+    // (32-bit rows, gray rows with their pad), many rows a call: the file
+    // holds what a save in memory holds, rows bottom up, pads zero.
+    std::mt19937 rng(3);
+    const auto px = RandomPixels(1100 * 5, rng);
+    const std::string path = dir_.Path("long.bmp");
+    ASSERT_EQ(Save(path, 1100, 5, 32, 0, px.data()), 1);
+    const Bytes f32 = Saved(1100, 5, 32, 0, px.data());
+    EXPECT_EQ(ReadFile(path), f32);
+    EXPECT_EQ(LoadBack(f32, 1100, 5), px);
+    Bytes gray(4099 * 300);
+    for (auto& g : gray) g = static_cast<std::uint8_t>(rng());
+    ASSERT_EQ(codec_->SaveGrayBmp(path.c_str(), gray.data(), 4099, 300), 1);
+    const Bytes f8 = SaveBytes(*codec_, SaveRequest{SaveFormat::Gray8, 4099, 300, gray.data()});
+    EXPECT_EQ(ReadFile(path), f8);
+    ASSERT_EQ(f8.size(), 1078u + 4100 * 300);
+    for (std::size_t r = 0; r < 300; ++r) {
+        const auto row = f8.begin() + 1078 + static_cast<std::ptrdiff_t>(4100 * (299 - r));
+        ASSERT_TRUE(std::equal(row, row + 4099, gray.begin() + static_cast<std::ptrdiff_t>(4099 * r))) << r;
+        ASSERT_EQ(row[4099], 0) << r;
+    }
+}
+
+// A sink that writes as a background writer would: each write's bytes are
+// read only when the sink is next called (or drained), so a band reused too
+// early shows in what it keeps.
+class LateSink {
+public:
+    [[nodiscard]] ByteSink Sink() {
+        constexpr ByteSink::WriteFn write = [](void* self, std::span<const std::uint8_t> in) {
+            auto& me = *static_cast<LateSink*>(self);
+            me.Settle();
+            me.pending_ = in;
+            return true;
+        };
+        constexpr ByteSink::GatherFn gather = [](void* self, std::span<const std::span<const std::uint8_t>> pieces) {
+            auto& me = *static_cast<LateSink*>(self);
+            me.Settle();
+            for (const auto& piece : pieces) me.bytes.insert(me.bytes.end(), piece.begin(), piece.end());
+            return true;
+        };
+        constexpr ByteSink::DrainFn drain = [](void* self) {
+            static_cast<LateSink*>(self)->Settle();
+            return true;
+        };
+        return ByteSink{write, this, gather, drain};
+    }
+    Bytes bytes;
+
+private:
+    void Settle() {
+        bytes.insert(bytes.end(), pending_.begin(), pending_.end());
+        pending_ = {};
+    }
+    std::span<const std::uint8_t> pending_;
+};
+
+TEST_F(WriterTest, AsynchronousSinksGetTheSameBytes) {
+    // Every form, through a small band split in two (many bands, the last
+    // one short) and a sink that reads each band late, as through a plain sink.
+    std::mt19937 rng(9);
+    auto px = RandomPixels(300 * 41, rng);
+    for (std::size_t i = 1; i < px.size(); ++i)
+        if (rng() % 2) px[i] = px[i - 1];
+    for (const SaveFormat format : {SaveFormat::Bgra32, SaveFormat::Bgr24, SaveFormat::Indexed8, SaveFormat::Rle8,
+                                    SaveFormat::Gray8}) {
+        SCOPED_TRACE(int(format));
+        const SaveRequest request{format, 300, 41, px.data()};
+        PreparedSave save;
+        ASSERT_TRUE(PrepareSave(request, save).Ok());
+        LateSink late;
+        std::vector<std::uint8_t> band(2 * 4096);
+        ASSERT_TRUE(WriteSave(save, late.Sink(), band).Ok());
+        EXPECT_EQ(late.bytes, SaveBytes(*codec_, request));
+    }
+}
+
+TEST_F(WriterTest, LargeSavesWrittenInTheBackgroundMatchTheirBytes) {
+    // Files of 8 MiB and more are written by a second thread while the next
+    // band is packed: the file holds exactly the save's bytes.
+    std::mt19937 rng(4);
+    const auto px = RandomPixels(2000 * 1500, rng);
+    const std::string path = dir_.Path("large.bmp");
+    ASSERT_EQ(Save(path, 2000, 1500, 24, 0, px.data()), 1);
+    EXPECT_EQ(ReadFile(path), Saved(2000, 1500, 24, 0, px.data()));
 }
 
 TEST_F(WriterTest, EightBitSavesLoadBackToTheIndexersColours) {

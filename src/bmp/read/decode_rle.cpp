@@ -67,13 +67,18 @@ const KernelFamily<RleStretchFn> kRleStretch4 = KernelFamily<RleStretchFn>(RleSt
 #endif
     ;
 
-const KernelFamily<ExpandIndicesFn> kExpandIndices = KernelFamily<ExpandIndicesFn>(ExpandIndexed8)
+void ExpandIndicesScalar(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst, const PixelTable& table,
+                         bool /*streamed*/) {
+    ExpandIndexed8(indices, dst, table);
+}
+
+const KernelFamily<ExpandIndicesFn> kExpandIndices = KernelFamily<ExpandIndicesFn>(ExpandIndicesScalar)
 #if defined(TESSALY_X86_DISPATCH)
     .With(Simd::Avx512Vbmi, ExpandIndicesVbmi)
 #endif
     ;
 
-const KernelFamily<ExpandIndicesFn> kExpandNibbleIndices = KernelFamily<ExpandIndicesFn>(ExpandIndexed8)
+const KernelFamily<ExpandIndicesFn> kExpandNibbleIndices = KernelFamily<ExpandIndicesFn>(ExpandIndicesScalar)
 #if defined(TESSALY_X86_DISPATCH)
     .With(Simd::Ssse3, ExpandNibbleIndicesSsse3).With(Simd::Avx2, ExpandNibbleIndicesAvx2)
     .With(Simd::Avx512, ExpandNibbleIndicesAvx512)

@@ -180,9 +180,14 @@ extern const KernelFamily<RleStretchFn> kRleStretch4;
 
 // Pixels from indices through the table: dst[i] = table[indices[i]], the two
 // spans of one length. kExpandNibbleIndices takes indices below 16 only (an
-// RLE4 stretch's), which its vector variants look up within registers.
+// RLE4 stretch's), which its vector variants look up within registers. With
+// `streamed` (the row target's Streamed()), the AVX2 and AVX-512 variants
+// write whole cache lines of dst with stores that bypass the caches (and
+// fence them before returning); the pixels are the same.
 using ExpandIndicesFn = void (*)(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst,
-                                 const PixelTable& table);
+                                 const PixelTable& table, bool streamed);
+void ExpandIndicesScalar(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst, const PixelTable& table,
+                         bool streamed);
 extern const KernelFamily<ExpandIndicesFn> kExpandIndices;
 extern const KernelFamily<ExpandIndicesFn> kExpandNibbleIndices;
 
@@ -190,10 +195,11 @@ extern const KernelFamily<ExpandIndicesFn> kExpandNibbleIndices;
 // than the image has left (a stretch's budget sees to it).
 template <class Sink>
 void HandOver(Sink& sink, ExpandIndicesFn expand, const PixelTable& table, std::span<const std::uint8_t> indices) {
+    const bool streamed = sink.Streamed();
     while (!indices.empty()) {
         const std::size_t n = std::min(indices.size(), sink.Room());
         if (n == 0) return;  // the image is complete: nothing more can land
-        expand(indices.first(n), std::span<std::uint32_t>(sink.Cursor(), n), table);
+        expand(indices.first(n), std::span<std::uint32_t>(sink.Cursor(), n), table, streamed);
         sink.Advance(n);
         indices = indices.subspan(n);
     }

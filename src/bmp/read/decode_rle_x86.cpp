@@ -182,8 +182,9 @@ __attribute__((target("ssse3"))) NibblePlanes MakeNibblePlanes(const PixelTable&
 // Four 64-pixel channel registers (pixel i in byte i) to 64 pixels at out.
 // The unpacks work within 128-bit lanes, leaving pixels 16l .. 16l + 15 of
 // lane l spread over four registers; two permutes put them back in order.
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline void StoreChannels(__m512i b, __m512i g, __m512i r, __m512i a,
-                                                                std::uint32_t* out) {
+template <bool Streamed>
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline void StoreChannels(__m512i b, __m512i g, __m512i r,
+                                                                                     __m512i a, std::uint32_t* out) {
     const __m512i bgLow = _mm512_unpacklo_epi8(b, g), bgHigh = _mm512_unpackhi_epi8(b, g);
     const __m512i raLow = _mm512_unpacklo_epi8(r, a), raHigh = _mm512_unpackhi_epi8(r, a);
     // Lane l of p0 holds pixels 16l .. 16l + 3, of p1 the next four, and so on.
@@ -192,15 +193,18 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline void StoreChan
     const __m512i lanes01 = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), lanes23 = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
     const __m512i p01Low = _mm512_permutex2var_epi64(p0, lanes01, p1), p01High = _mm512_permutex2var_epi64(p0, lanes23, p1);
     const __m512i p23Low = _mm512_permutex2var_epi64(p2, lanes01, p3), p23High = _mm512_permutex2var_epi64(p2, lanes23, p3);
-    _mm512_storeu_si512(out, _mm512_shuffle_i64x2(p01Low, p23Low, 0x44));
-    _mm512_storeu_si512(out + 16, _mm512_shuffle_i64x2(p01Low, p23Low, 0xEE));
-    _mm512_storeu_si512(out + 32, _mm512_shuffle_i64x2(p01High, p23High, 0x44));
-    _mm512_storeu_si512(out + 48, _mm512_shuffle_i64x2(p01High, p23High, 0xEE));
+    const __m512i lines[4] = {_mm512_shuffle_i64x2(p01Low, p23Low, 0x44), _mm512_shuffle_i64x2(p01Low, p23Low, 0xEE),
+                              _mm512_shuffle_i64x2(p01High, p23High, 0x44), _mm512_shuffle_i64x2(p01High, p23High, 0xEE)};
+    for (int i = 0; i < 4; ++i) {
+        if constexpr (Streamed) _mm512_stream_si512(reinterpret_cast<__m512i*>(out + 16 * i), lines[i]);
+        else _mm512_storeu_si512(out + 16 * i, lines[i]);
+    }
 }
 
 // Sixteen pixels per step: each channel looked up by one shuffle of its plane, then interleaved.
 __attribute__((target("ssse3"))) void ExpandNibbleIndicesSsse3(std::span<const std::uint8_t> indices,
-                                                               std::span<std::uint32_t> dst, const PixelTable& table) {
+                                                               std::span<std::uint32_t> dst, const PixelTable& table,
+                                                               bool /*streamed: not at this level*/) {
     const auto [blue, green, red, alpha] = MakeNibblePlanes(table);
     std::size_t x = 0;
     for (; x + 16 <= dst.size(); x += 16) {
@@ -220,12 +224,15 @@ __attribute__((target("ssse3"))) void ExpandNibbleIndicesSsse3(std::span<const s
 
 // Thirty-two pixels per step, the planes in both lanes; the unpacks leave
 // pixels 0-7 and 16-23 in the first two registers, 8-15 and 24-31 in the others.
-__attribute__((target("avx2"))) void ExpandNibbleIndicesAvx2(std::span<const std::uint8_t> indices,
-                                                             std::span<std::uint32_t> dst, const PixelTable& table) {
+template <bool Streamed>
+__attribute__((target("avx2"), always_inline)) inline void ExpandNibblesAvx2(std::span<const std::uint8_t> indices,
+                                                                            std::span<std::uint32_t> dst,
+                                                                            const PixelTable& table) {
     const NibblePlanes planes = MakeNibblePlanes(table);
     const __m256i blue = _mm256_broadcastsi128_si256(planes.blue), green = _mm256_broadcastsi128_si256(planes.green);
     const __m256i red = _mm256_broadcastsi128_si256(planes.red), alpha = _mm256_broadcastsi128_si256(planes.alpha);
-    std::size_t x = HeadBefore(dst, 32);
+    // Streamed stores fill whole lines: from a line's start, 128 bytes a step.
+    std::size_t x = HeadBefore(dst, Streamed ? 64 : 32);
     ExpandIndexed8(indices.first(x), dst.first(x), table);
     for (; x + 32 <= dst.size(); x += 32) {
         const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(indices.data() + x));
@@ -235,19 +242,29 @@ __attribute__((target("avx2"))) void ExpandNibbleIndicesAvx2(std::span<const std
         const __m256i bgHigh = _mm256_unpackhi_epi8(b, g), raHigh = _mm256_unpackhi_epi8(r, a);
         const __m256i p0 = _mm256_unpacklo_epi16(bgLow, raLow), p1 = _mm256_unpackhi_epi16(bgLow, raLow);
         const __m256i p2 = _mm256_unpacklo_epi16(bgHigh, raHigh), p3 = _mm256_unpackhi_epi16(bgHigh, raHigh);
+        const __m256i quarters[4] = {_mm256_permute2x128_si256(p0, p1, 0x20), _mm256_permute2x128_si256(p2, p3, 0x20),
+                                     _mm256_permute2x128_si256(p0, p1, 0x31), _mm256_permute2x128_si256(p2, p3, 0x31)};
         auto* out = reinterpret_cast<__m256i*>(dst.data() + x);
-        _mm256_storeu_si256(out, _mm256_permute2x128_si256(p0, p1, 0x20));
-        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
-        _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
-        _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+        for (int i = 0; i < 4; ++i) {
+            if constexpr (Streamed) _mm256_stream_si256(out + i, quarters[i]);
+            else _mm256_storeu_si256(out + i, quarters[i]);
+        }
     }
-    ExpandNibbleIndicesSsse3(indices.subspan(x), dst.subspan(x), table);
+    if constexpr (Streamed) _mm_sfence();
+    ExpandNibbleIndicesSsse3(indices.subspan(x), dst.subspan(x), table, false);
+}
+
+__attribute__((target("avx2"))) void ExpandNibbleIndicesAvx2(std::span<const std::uint8_t> indices,
+                                                             std::span<std::uint32_t> dst, const PixelTable& table,
+                                                             bool streamed) {
+    if (streamed) ExpandNibblesAvx2<true>(indices, dst, table);
+    else ExpandNibblesAvx2<false>(indices, dst, table);
 }
 
 // Sixty-four pixels per step, the planes in all four lanes.
-__attribute__((target("avx512f,avx512bw"))) void ExpandNibbleIndicesAvx512(std::span<const std::uint8_t> indices,
-                                                                            std::span<std::uint32_t> dst,
-                                                                            const PixelTable& table) {
+template <bool Streamed>
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline void ExpandNibblesAvx512(
+    std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst, const PixelTable& table) {
     const NibblePlanes planes = MakeNibblePlanes(table);
     const __m512i blue = _mm512_broadcast_i32x4(planes.blue), green = _mm512_broadcast_i32x4(planes.green);
     const __m512i red = _mm512_broadcast_i32x4(planes.red), alpha = _mm512_broadcast_i32x4(planes.alpha);
@@ -255,10 +272,18 @@ __attribute__((target("avx512f,avx512bw"))) void ExpandNibbleIndicesAvx512(std::
     ExpandIndexed8(indices.first(x), dst.first(x), table);
     for (; x + 64 <= dst.size(); x += 64) {
         const __m512i idx = _mm512_loadu_si512(indices.data() + x);
-        StoreChannels(_mm512_shuffle_epi8(blue, idx), _mm512_shuffle_epi8(green, idx), _mm512_shuffle_epi8(red, idx),
-                      _mm512_shuffle_epi8(alpha, idx), dst.data() + x);
+        StoreChannels<Streamed>(_mm512_shuffle_epi8(blue, idx), _mm512_shuffle_epi8(green, idx),
+                                _mm512_shuffle_epi8(red, idx), _mm512_shuffle_epi8(alpha, idx), dst.data() + x);
     }
-    ExpandNibbleIndicesAvx2(indices.subspan(x), dst.subspan(x), table);
+    if constexpr (Streamed) _mm_sfence();
+    ExpandNibbleIndicesAvx2(indices.subspan(x), dst.subspan(x), table, false);
+}
+
+__attribute__((target("avx512f,avx512bw"))) void ExpandNibbleIndicesAvx512(std::span<const std::uint8_t> indices,
+                                                                            std::span<std::uint32_t> dst,
+                                                                            const PixelTable& table, bool streamed) {
+    if (streamed) ExpandNibblesAvx512<true>(indices, dst, table);
+    else ExpandNibblesAvx512<false>(indices, dst, table);
 }
 
 // One channel of 64 pixels from its 256-byte plane.
@@ -272,9 +297,9 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m
 // 256-byte plane in four registers, looked up by two two-register byte
 // permutes (indices below and from 128) and a blend on the index's top bit.
 // Making the planes costs about as much as 64 pixels, so short spans stay plain.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ExpandIndicesVbmi(std::span<const std::uint8_t> indices,
-                                                                                std::span<std::uint32_t> dst,
-                                                                                const PixelTable& table) {
+template <bool Streamed>
+__attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline void ExpandVbmi(
+    std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst, const PixelTable& table) {
     std::size_t x = 0;
     if (dst.size() >= 128) {
         x = HeadBefore(dst, 64);
@@ -297,11 +322,19 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ExpandIndicesVbmi(st
         for (; x + 64 <= dst.size(); x += 64) {
             const __m512i idx = _mm512_loadu_si512(indices.data() + x);
             const __mmask64 high = _mm512_movepi8_mask(idx);
-            StoreChannels(LookUp(planes[0], idx, high), LookUp(planes[1], idx, high), LookUp(planes[2], idx, high),
-                          LookUp(planes[3], idx, high), dst.data() + x);
+            StoreChannels<Streamed>(LookUp(planes[0], idx, high), LookUp(planes[1], idx, high),
+                                    LookUp(planes[2], idx, high), LookUp(planes[3], idx, high), dst.data() + x);
         }
+        if constexpr (Streamed) _mm_sfence();
     }
     ExpandIndexed8(indices.subspan(x), dst.subspan(x), table);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ExpandIndicesVbmi(std::span<const std::uint8_t> indices,
+                                                                                std::span<std::uint32_t> dst,
+                                                                                const PixelTable& table, bool streamed) {
+    if (streamed) ExpandVbmi<true>(indices, dst, table);
+    else ExpandVbmi<false>(indices, dst, table);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)

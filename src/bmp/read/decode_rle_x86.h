@@ -16,12 +16,13 @@ namespace tessaly::rle {
 RleStretch RleStretch8Ssse3(std::span<const std::uint8_t> stream, std::size_t budget, std::uint8_t* indices);
 RleStretch RleStretch4Ssse3(std::span<const std::uint8_t> stream, std::size_t budget, std::uint8_t* indices);
 void ExpandNibbleIndicesSsse3(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst,
-                              const PixelTable& table);
+                              const PixelTable& table, bool streamed);
 void ExpandNibbleIndicesAvx2(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst,
-                             const PixelTable& table);
+                             const PixelTable& table, bool streamed);
 void ExpandNibbleIndicesAvx512(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst,
-                               const PixelTable& table);
-void ExpandIndicesVbmi(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst, const PixelTable& table);
+                               const PixelTable& table, bool streamed);
+void ExpandIndicesVbmi(std::span<const std::uint8_t> indices, std::span<std::uint32_t> dst, const PixelTable& table,
+                       bool streamed);
 
 }  // namespace tessaly::rle
 

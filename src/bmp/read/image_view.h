@@ -36,12 +36,18 @@ inline std::optional<ImageView> HostImage(void* pixels, std::int32_t width, std:
                      static_cast<std::size_t>(height)};
 }
 
+// Limit: an image at least this large is not read back from the caches (it
+// cannot stay in them), so the stores that fill it may bypass them: written
+// straight to memory, each line of it is never first read in.
+inline constexpr std::uint64_t kStreamedImageBytes = 16u << 20;
+
 // The row target (pixel_sink.h) that writes decoded rows straight into an image.
 class ImageRows {
 public:
     explicit ImageRows(ImageView image) : image_(image) {}
     [[nodiscard]] std::size_t Width() const { return image_.width; }
     [[nodiscard]] std::size_t Height() const { return image_.height; }
+    [[nodiscard]] bool Streamed() const { return std::uint64_t{4} * image_.width * image_.height >= kStreamedImageBytes; }
     [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) { return image_.Row(y).subspan(x); }
     void Commit(std::size_t /*y*/, std::size_t /*x*/, std::size_t /*n*/) {}
     void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {

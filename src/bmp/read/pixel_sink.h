@@ -6,7 +6,11 @@
 //                          row, or a multiple of 8 pixels of it;
 //   Commit(y, x, n)        the first n pixels of that piece are written;
 //   Fill(y, x, n, px)      pixels x .. x + n - 1 of row y are px (within the row);
-//   FillRows(top, n, px)   rows top .. top + n - 1 are all px (the next n to arrive).
+//   FillRows(top, n, px)   rows top .. top + n - 1 are all px (the next n to arrive);
+// and, optionally,
+//   Streamed()             true when its pieces are not read back while they
+//                          could still be in the caches, so a decoder may write
+//                          them with stores that bypass the caches.
 // A decoder is a template over its row target and knows none of them: the
 // loader's ImageRows (image_view.h) writes straight into an image, its
 // RowResampler (resample.h) scales the rows as they come, and FilteredRows
@@ -106,6 +110,12 @@ public:
         if (n == 0) return;  // nothing written: not even a full piece to hand on (nor a finished image)
         pos_ += n;
         if (pos_ == piece_.size()) FinishPiece();
+    }
+
+    // Whether pieces may be written with stores that bypass the caches (the row target says).
+    [[nodiscard]] bool Streamed() const {
+        if constexpr (requires(const Rows& r) { r.Streamed(); }) return rows_.Streamed();
+        else return false;
     }
 
     // Elements not yet written.

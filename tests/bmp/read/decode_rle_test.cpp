@@ -194,11 +194,17 @@ TEST(DecodeRle, VectorExpandsMatchThePlainTwins) {
     for (std::uint32_t i = 0; i < 256; ++i) t[i] = i * 0x9E3779B9u;  // every byte of every entry differs
     for (const bool nibbles : {false, true}) {
         SCOPED_TRACE(nibbles ? "nibble indices" : "byte indices");
+        // Into memory at every alignment, with ordinary stores and with stores past the caches.
         test::ExpectVectorMatchesScalar(300, [&](std::size_t n, Simd level) {
             std::vector<std::uint8_t> indices(n);
             for (std::size_t i = 0; i < n; ++i) indices[i] = static_cast<std::uint8_t>((i * 167 + 13) % (nibbles ? 16 : 256));
-            std::vector<std::uint32_t> out(n);
-            (nibbles ? rle::kExpandNibbleIndices : rle::kExpandIndices).At(level)(indices, out, t);
+            std::vector<std::uint32_t> out;
+            for (const bool streamed : {false, true}) {
+                alignas(64) std::uint32_t memory[300 + 16];
+                const std::span<std::uint32_t> dst(memory + n % 16, n);
+                (nibbles ? rle::kExpandNibbleIndices : rle::kExpandIndices).At(level)(indices, dst, t, streamed);
+                out.insert(out.end(), dst.begin(), dst.end());
+            }
             return out;
         });
     }

@@ -833,6 +833,7 @@ const char* LevelName(tessaly::Simd s) {
 // choices, mirrored: each takes its best variant at or below the level).
 struct Kernels {
     std::string expansion, resampler, packing, encoder, colour;
+    std::string rleStretch, rle8Expand, rle4Expand, repeats, unknownClasses, transparency;
 };
 
 Kernels KernelsHere() {
@@ -849,6 +850,12 @@ Kernels KernelsHere() {
     k.resampler = pick({Simd::Sse2, Simd::Avx2});
     k.packing = pick({Simd::Ssse3, Simd::Avx2});
     k.encoder = pick({Simd::Sse2, Simd::Avx2});
+    k.rleStretch = pick({Simd::Ssse3});
+    k.rle8Expand = pick({Simd::Avx512Vbmi});
+    k.rle4Expand = pick({Simd::Ssse3, Simd::Avx2, Simd::Avx512});
+    k.repeats = pick({Simd::Sse2, Simd::Avx2});
+    k.unknownClasses = pick({Simd::Avx2, Simd::Avx512Vbmi});
+    k.transparency = pick({Simd::Sse2, Simd::Avx2});
     // The colour conversion's AVX2 and AVX-512 kernels also need FMA and BMI2.
     const bool fmaBmi2 = tessaly::Cpu().fma && tessaly::Cpu().bmi2;
     k.colour = fmaBmi2 ? pick({Simd::Sse2, Simd::Avx2, Simd::Avx512}) : pick({Simd::Sse2});
@@ -865,9 +872,13 @@ std::string VectorOf(const Row& r, const Kernels& k) {
     if (n.find(" -> ") != std::string::npos)
         return "resampler " + k.resampler + (n.rfind("24-bit", 0) == 0 ? ", 24-bit expansion " + k.expansion : "");
     if (n.rfind("load", 0) == 0 && n.find("24-bit") != std::string::npos) return "24-bit expansion " + k.expansion;
+    if (n.rfind("load RLE8", 0) == 0) return "RLE stretches " + k.rleStretch + ", RLE8 expansion " + k.rle8Expand;
+    if (n.rfind("load RLE4", 0) == 0) return "RLE stretches " + k.rleStretch + ", RLE4 expansion " + k.rle4Expand;
     if (n.rfind("save 24-bit", 0) == 0) return "24-bit packing " + k.packing;
+    if (n.rfind("save 32-bit", 0) == 0) return "transparency check " + k.transparency + " (rows written as they lie)";
     if (n.find("RLE8 encoder") != std::string::npos || n.find("8-bit RLE save") != std::string::npos)
-        return "RLE8 indexer and classifier " + k.encoder;
+        return "RLE8 classifier " + k.encoder + ", repeat bits " + k.repeats + ", unknown-class search " +
+               k.unknownClasses;
     return "none (plain code)";
 }
 
@@ -888,9 +899,10 @@ int RunParent(char** argv) {
     std::printf("CPU: %s, %ld logical CPUs; vector level %s\n", CpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
                 LevelName(tessaly::BestSimd()));
     std::printf("Kernels at this level: colour conversion %s; 24-bit expansion %s; resampler %s; 24-bit packing %s; "
-                "RLE8 indexer and classifier %s (palettes, RLE streams and 32-bit rows are plain code)\n",
+                "RLE8 indexer and classifier %s; RLE stretches %s, RLE8 expansion %s, RLE4 expansion %s\n",
                 kernels.colour.c_str(), kernels.expansion.c_str(), kernels.resampler.c_str(), kernels.packing.c_str(),
-                kernels.encoder.c_str());
+                kernels.encoder.c_str(), kernels.rleStretch.c_str(), kernels.rle8Expand.c_str(),
+                kernels.rle4Expand.c_str());
     std::printf("Two child processes each: glibc's allocator as shipped, and freed memory reused (%s).\n", kReusedTunables);
     std::printf("Figures: shipped / reused. Ratios: the peer's (or the floor's) time over ours, or ours over the floor.\n");
     std::string section;

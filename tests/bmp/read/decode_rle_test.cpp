@@ -152,6 +152,7 @@ TEST(DecodeRle, CommandsReadFromTheWindowDecodeAsThroughTake) {
                 images.push_back(DecodeStream(kind, stream, w, h, true, buffer, &notes[images.size()]));
             EXPECT_EQ(images[0], images[1]);
             EXPECT_EQ(notes[0].runsCut, notes[1].runsCut);
+            EXPECT_EQ(notes[0].deltasPastRow, notes[1].deltasPastRow);
             EXPECT_EQ(notes[0].row, notes[1].row);
             EXPECT_EQ(notes[0].offset, notes[1].offset);
             EXPECT_EQ(notes[0].pastImage, notes[1].pastImage);

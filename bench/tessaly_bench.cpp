@@ -614,8 +614,8 @@ void MeasureSaves(const Context& c) {
             tessaly::PaletteIndexer indexer;
             indexer.Learn(photo);
             for (int r = H; r-- > 0;)
-                (void)indexer.EncodeRowRle8({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)}, rows,
-                                            items.data());
+                (void)indexer.EncodeRowRle8({&photo[static_cast<std::size_t>(r) * W], static_cast<std::size_t>(W)},
+                                            rows, items.data());
         });
         Row row{"Saves of 4000 x 3000 to " + c.dir, "RLE8 encoder (indexer and stream, photo)", mpix / ms * 1000};
         row.goal = Goal::Rate;
@@ -898,11 +898,11 @@ int RunParent(char** argv) {
     const Kernels kernels = KernelsHere();
     std::printf("CPU: %s, %ld logical CPUs; vector level %s\n", CpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
                 LevelName(tessaly::BestSimd()));
-    std::printf("Kernels at this level: colour conversion %s; 24-bit expansion %s; resampler %s; 24-bit packing %s; "
-                "RLE8 indexer and classifier %s; RLE stretches %s, RLE8 expansion %s, RLE4 expansion %s\n",
-                kernels.colour.c_str(), kernels.expansion.c_str(), kernels.resampler.c_str(), kernels.packing.c_str(),
-                kernels.encoder.c_str(), kernels.rleStretch.c_str(), kernels.rle8Expand.c_str(),
-                kernels.rle4Expand.c_str());
+    std::printf(
+        "Kernels at this level: colour conversion %s; 24-bit expansion %s; resampler %s; 24-bit packing %s; "
+        "RLE8 indexer and classifier %s; RLE stretches %s, RLE8 expansion %s, RLE4 expansion %s\n",
+        kernels.colour.c_str(), kernels.expansion.c_str(), kernels.resampler.c_str(), kernels.packing.c_str(),
+        kernels.encoder.c_str(), kernels.rleStretch.c_str(), kernels.rle8Expand.c_str(), kernels.rle4Expand.c_str());
     std::printf("Two child processes each: glibc's allocator as shipped, and freed memory reused (%s).\n", kReusedTunables);
     std::printf("Figures: shipped / reused. Ratios: the peer's (or the floor's) time over ours, or ours over the floor.\n");
     std::string section;

@@ -87,12 +87,18 @@ Outcome BackgroundWriter::Stop() {
 
 #else
 
-bool BackgroundWriter::Start() { return false; }
+bool BackgroundWriter::Start() {
+    return false;
+}
 Outcome BackgroundWriter::Post(io::Handle h, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     return io::WriteAll(h, offset, bytes);  // never reached: nothing runs in the background here
 }
-Outcome BackgroundWriter::Wait() { return {}; }
-Outcome BackgroundWriter::Stop() { return {}; }
+Outcome BackgroundWriter::Wait() {
+    return {};
+}
+Outcome BackgroundWriter::Stop() {
+    return {};
+}
 
 #endif
 

@@ -50,7 +50,8 @@ Outcome WriteAllGathered(Handle h, std::optional<std::uint64_t> offset,
             pieces = pieces.subspan(1);
         }
         if (left != 0) {
-            const Outcome rest = WriteAll(h, offset ? std::optional(*offset + done) : std::nullopt, pieces[0].subspan(left));
+            const Outcome rest =
+                WriteAll(h, offset ? std::optional(*offset + done) : std::nullopt, pieces[0].subspan(left));
             if (!rest.Ok()) return rest;
             done += pieces[0].size() - left;
             pieces = pieces.subspan(1);

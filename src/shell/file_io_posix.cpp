@@ -74,8 +74,9 @@ std::optional<std::size_t> WriteGatherOnce(Handle h, std::optional<std::uint64_t
     for (std::size_t i = 0; i < count; ++i)
         vector[i] = iovec{const_cast<std::uint8_t*>(pieces[i].data()), pieces[i].size()};  // writev only reads
     for (;;) {
-        const ssize_t put = offset ? ::pwritev(Fd(h), vector.data(), static_cast<int>(count), static_cast<off_t>(*offset))
-                                   : ::writev(Fd(h), vector.data(), static_cast<int>(count));
+        const ssize_t put = offset
+                                ? ::pwritev(Fd(h), vector.data(), static_cast<int>(count), static_cast<off_t>(*offset))
+                                : ::writev(Fd(h), vector.data(), static_cast<int>(count));
         if (put >= 0) return static_cast<std::size_t>(put);
         if (errno != EINTR) {
             error = errno;

@@ -80,7 +80,8 @@ const KernelFamily<ExpandIndicesFn> kExpandIndices = KernelFamily<ExpandIndicesF
 
 const KernelFamily<ExpandIndicesFn> kExpandNibbleIndices = KernelFamily<ExpandIndicesFn>(ExpandIndicesScalar)
 #if defined(TESSALY_X86_DISPATCH)
-    .With(Simd::Ssse3, ExpandNibbleIndicesSsse3).With(Simd::Avx2, ExpandNibbleIndicesAvx2)
+    .With(Simd::Ssse3, ExpandNibbleIndicesSsse3)
+    .With(Simd::Avx2, ExpandNibbleIndicesAvx2)
     .With(Simd::Avx512, ExpandNibbleIndicesAvx512)
 #endif
     ;

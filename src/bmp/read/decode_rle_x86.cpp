@@ -194,10 +194,13 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline void StoreChan
     const __m512i p01Low = _mm512_permutex2var_epi64(p0, lanes01, p1), p01High = _mm512_permutex2var_epi64(p0, lanes23, p1);
     const __m512i p23Low = _mm512_permutex2var_epi64(p2, lanes01, p3), p23High = _mm512_permutex2var_epi64(p2, lanes23, p3);
     const __m512i lines[4] = {_mm512_shuffle_i64x2(p01Low, p23Low, 0x44), _mm512_shuffle_i64x2(p01Low, p23Low, 0xEE),
-                              _mm512_shuffle_i64x2(p01High, p23High, 0x44), _mm512_shuffle_i64x2(p01High, p23High, 0xEE)};
+                              _mm512_shuffle_i64x2(p01High, p23High, 0x44),
+                              _mm512_shuffle_i64x2(p01High, p23High, 0xEE)};
     for (int i = 0; i < 4; ++i) {
-        if constexpr (Streamed) _mm512_stream_si512(reinterpret_cast<__m512i*>(out + 16 * i), lines[i]);
-        else _mm512_storeu_si512(out + 16 * i, lines[i]);
+        if constexpr (Streamed)
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(out + 16 * i), lines[i]);
+        else
+            _mm512_storeu_si512(out + 16 * i, lines[i]);
     }
 }
 
@@ -226,8 +229,8 @@ __attribute__((target("ssse3"))) void ExpandNibbleIndicesSsse3(std::span<const s
 // pixels 0-7 and 16-23 in the first two registers, 8-15 and 24-31 in the others.
 template <bool Streamed>
 __attribute__((target("avx2"), always_inline)) inline void ExpandNibblesAvx2(std::span<const std::uint8_t> indices,
-                                                                            std::span<std::uint32_t> dst,
-                                                                            const PixelTable& table) {
+                                                                             std::span<std::uint32_t> dst,
+                                                                             const PixelTable& table) {
     const NibblePlanes planes = MakeNibblePlanes(table);
     const __m256i blue = _mm256_broadcastsi128_si256(planes.blue), green = _mm256_broadcastsi128_si256(planes.green);
     const __m256i red = _mm256_broadcastsi128_si256(planes.red), alpha = _mm256_broadcastsi128_si256(planes.alpha);
@@ -246,8 +249,10 @@ __attribute__((target("avx2"), always_inline)) inline void ExpandNibblesAvx2(std
                                      _mm256_permute2x128_si256(p0, p1, 0x31), _mm256_permute2x128_si256(p2, p3, 0x31)};
         auto* out = reinterpret_cast<__m256i*>(dst.data() + x);
         for (int i = 0; i < 4; ++i) {
-            if constexpr (Streamed) _mm256_stream_si256(out + i, quarters[i]);
-            else _mm256_storeu_si256(out + i, quarters[i]);
+            if constexpr (Streamed)
+                _mm256_stream_si256(out + i, quarters[i]);
+            else
+                _mm256_storeu_si256(out + i, quarters[i]);
         }
     }
     if constexpr (Streamed) _mm_sfence();
@@ -257,8 +262,10 @@ __attribute__((target("avx2"), always_inline)) inline void ExpandNibblesAvx2(std
 __attribute__((target("avx2"))) void ExpandNibbleIndicesAvx2(std::span<const std::uint8_t> indices,
                                                              std::span<std::uint32_t> dst, const PixelTable& table,
                                                              bool streamed) {
-    if (streamed) ExpandNibblesAvx2<true>(indices, dst, table);
-    else ExpandNibblesAvx2<false>(indices, dst, table);
+    if (streamed)
+        ExpandNibblesAvx2<true>(indices, dst, table);
+    else
+        ExpandNibblesAvx2<false>(indices, dst, table);
 }
 
 // Sixty-four pixels per step, the planes in all four lanes.
@@ -280,10 +287,12 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline void ExpandNib
 }
 
 __attribute__((target("avx512f,avx512bw"))) void ExpandNibbleIndicesAvx512(std::span<const std::uint8_t> indices,
-                                                                            std::span<std::uint32_t> dst,
-                                                                            const PixelTable& table, bool streamed) {
-    if (streamed) ExpandNibblesAvx512<true>(indices, dst, table);
-    else ExpandNibblesAvx512<false>(indices, dst, table);
+                                                                           std::span<std::uint32_t> dst,
+                                                                           const PixelTable& table, bool streamed) {
+    if (streamed)
+        ExpandNibblesAvx512<true>(indices, dst, table);
+    else
+        ExpandNibblesAvx512<false>(indices, dst, table);
 }
 
 // One channel of 64 pixels from its 256-byte plane.
@@ -331,10 +340,12 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline voi
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ExpandIndicesVbmi(std::span<const std::uint8_t> indices,
-                                                                                std::span<std::uint32_t> dst,
-                                                                                const PixelTable& table, bool streamed) {
-    if (streamed) ExpandVbmi<true>(indices, dst, table);
-    else ExpandVbmi<false>(indices, dst, table);
+                                                                              std::span<std::uint32_t> dst,
+                                                                              const PixelTable& table, bool streamed) {
+    if (streamed)
+        ExpandVbmi<true>(indices, dst, table);
+    else
+        ExpandVbmi<false>(indices, dst, table);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)

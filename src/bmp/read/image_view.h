@@ -47,7 +47,9 @@ public:
     explicit ImageRows(ImageView image) : image_(image) {}
     [[nodiscard]] std::size_t Width() const { return image_.width; }
     [[nodiscard]] std::size_t Height() const { return image_.height; }
-    [[nodiscard]] bool Streamed() const { return std::uint64_t{4} * image_.width * image_.height >= kStreamedImageBytes; }
+    [[nodiscard]] bool Streamed() const {
+        return std::uint64_t{4} * image_.width * image_.height >= kStreamedImageBytes;
+    }
     [[nodiscard]] std::span<std::uint32_t> Piece(std::size_t y, std::size_t x) { return image_.Row(y).subspan(x); }
     void Commit(std::size_t /*y*/, std::size_t /*x*/, std::size_t /*n*/) {}
     void Fill(std::size_t y, std::size_t x, std::size_t n, std::uint32_t px) {

@@ -114,8 +114,10 @@ public:
 
     // Whether pieces may be written with stores that bypass the caches (the row target says).
     [[nodiscard]] bool Streamed() const {
-        if constexpr (requires(const Rows& r) { r.Streamed(); }) return rows_.Streamed();
-        else return false;
+        if constexpr (requires(const Rows& r) { r.Streamed(); })
+            return rows_.Streamed();
+        else
+            return false;
     }
 
     // Elements not yet written.

@@ -49,7 +49,8 @@ inline ByteSink VectorSink(std::vector<std::uint8_t>& bytes) {
 class BandWriter {
 public:
     BandWriter(const ByteSink& sink, std::span<std::uint8_t> buffer)
-        : sink_(sink), buffer_(sink.drain ? buffer.first(buffer.size() / 2) : buffer),
+        : sink_(sink),
+          buffer_(sink.drain ? buffer.first(buffer.size() / 2) : buffer),
           other_(sink.drain ? buffer.subspan(buffer.size() / 2, buffer.size() / 2) : buffer) {}
 
     // Room for n bytes (n <= capacity) at the end of the band, handing the band on first when full.

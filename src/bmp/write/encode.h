@@ -100,7 +100,9 @@ extern const KernelFamily<ClassifyRowFn> kClassifyRow;
 using RepeatBitsFn = void (*)(std::span<const std::uint8_t> line, std::uint64_t* bits);
 void RepeatBitsScalar(std::span<const std::uint8_t> line, std::uint64_t* bits);
 extern const KernelFamily<RepeatBitsFn> kRepeatBits;
-inline constexpr std::size_t RepeatWords(std::size_t n) { return n / 64 + 2; }
+inline constexpr std::size_t RepeatWords(std::size_t n) {
+    return n / 64 + 2;
+}
 
 // The classes a palette has entries for, as 256 bits (bit c of word c / 64).
 using ClassSet = std::array<std::uint64_t, 4>;

@@ -68,9 +68,11 @@ void PackRowBgr24Scalar(std::span<const std::uint32_t> src, std::span<std::uint8
     }
 }
 
-const KernelFamily<CarriesTransparencyFn> kCarriesTransparency = KernelFamily<CarriesTransparencyFn>(CarriesTransparencyScalar)
+const KernelFamily<CarriesTransparencyFn> kCarriesTransparency =
+    KernelFamily<CarriesTransparencyFn>(CarriesTransparencyScalar)
 #if defined(TESSALY_X86_DISPATCH)
-    .With(Simd::Sse2, CarriesTransparencySse2).With(Simd::Avx2, CarriesTransparencyAvx2)
+    .With(Simd::Sse2, CarriesTransparencySse2)
+    .With(Simd::Avx2, CarriesTransparencyAvx2)
 #endif
     ;
 

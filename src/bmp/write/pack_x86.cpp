@@ -56,7 +56,8 @@ bool CarriesTransparencySse2(std::span<const std::uint32_t> pixels) {
         // Some alpha not 0xFF (a lane of `all` below 0xFF000000) and some not 0.
         const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
         const bool notAllOpaque = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(all, alpha), alpha)) != 0xFFFF;
-        const bool notAllZero = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, alpha), _mm_setzero_si128())) != 0xFFFF;
+        const bool notAllZero =
+            _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, alpha), _mm_setzero_si128())) != 0xFFFF;
         if (notAllOpaque && notAllZero) return true;
     }
     // The rest, and the blocks' answer so far, through the plain twin.
@@ -90,8 +91,8 @@ __attribute__((target("avx2"))) bool CarriesTransparencyAvx2(std::span<const std
             }
         all = _mm256_and_si256(_mm256_and_si256(a[0], a[1]), _mm256_and_si256(a[2], a[3]));
         any = _mm256_or_si256(_mm256_or_si256(o[0], o[1]), _mm256_or_si256(o[2], o[3]));
-        const bool notAllOpaque = !_mm256_testc_si256(all, alpha);   // some alpha bit clear somewhere
-        const bool notAllZero = !_mm256_testz_si256(any, alpha);     // some alpha bit set somewhere
+        const bool notAllOpaque = !_mm256_testc_si256(all, alpha);  // some alpha bit clear somewhere
+        const bool notAllZero = !_mm256_testz_si256(any, alpha);    // some alpha bit set somewhere
         if (notAllOpaque && notAllZero) return true;
     }
     alignas(32) std::uint32_t lanes[16];

@@ -89,8 +89,8 @@ std::size_t EncodeFromRepeats(const std::uint8_t* v, const std::uint64_t* repeat
                     at[0] = 0;
                     at[1] = static_cast<std::uint8_t>(k);
                     for (std::size_t i = 0; i < k; ++i) at[2 + i] = colour(v[from + i]);
-                    at[2 + k] = 0;         // the pad byte, kept when k is odd
-                    at += 2 + k + k % 2;   // items start at even offsets
+                    at[2 + k] = 0;        // the pad byte, kept when k is odd
+                    at += 2 + k + k % 2;  // items start at even offsets
                 } else {
                     // One or two runs of one; the second pair is overwritten when k is 1
                     // (v[from + 1] is the line's: the block ends before its last pixel).
@@ -175,8 +175,8 @@ std::size_t PaletteIndexer::EncodeRowRle8(std::span<const std::uint32_t> row, Rl
     const auto classes = std::span<std::uint8_t>(rows.classes).first(row.size());
     classify_(row, classes);
     repeatBits_(classes, rows.repeats.data());
-    return EncodeFromRepeats(classes.data(), rows.repeats.data(), row.size(),
-                             [this](std::uint8_t c) { return indexOfClass_[c]; }, out);
+    return EncodeFromRepeats(
+        classes.data(), rows.repeats.data(), row.size(), [this](std::uint8_t c) { return indexOfClass_[c]; }, out);
 }
 
 std::size_t FindUnknownScalar(std::span<const std::uint8_t> classes, const ClassSet& known) {
@@ -206,13 +206,15 @@ void ClassifyRowScalar(std::span<const std::uint32_t> src, std::span<std::uint8_
 
 const KernelFamily<FindUnknownFn> kFindUnknown = KernelFamily<FindUnknownFn>(FindUnknownScalar)
 #if defined(TESSALY_X86_DISPATCH)
-    .With(Simd::Avx2, FindUnknownAvx2).With(Simd::Avx512Vbmi, FindUnknownVbmi)
+    .With(Simd::Avx2, FindUnknownAvx2)
+    .With(Simd::Avx512Vbmi, FindUnknownVbmi)
 #endif
     ;
 
 const KernelFamily<RepeatBitsFn> kRepeatBits = KernelFamily<RepeatBitsFn>(RepeatBitsScalar)
 #if defined(TESSALY_X86_DISPATCH)
-    .With(Simd::Sse2, RepeatBitsSse2).With(Simd::Avx2, RepeatBitsAvx2)
+    .With(Simd::Sse2, RepeatBitsSse2)
+    .With(Simd::Avx2, RepeatBitsAvx2)
 #endif
     ;
 

@@ -8,9 +8,9 @@
 
 #if defined(TESSALY_X86_DISPATCH)
 
-#include "bmp/write/encode.h"
-
 #include <bit>
+
+#include "bmp/write/encode.h"
 
 namespace tessaly {
 void ClassifyRowSse2(std::span<const std::uint32_t> src, std::span<std::uint8_t> dst) {
@@ -95,8 +95,8 @@ __attribute__((target("avx2"))) std::size_t FindUnknownAvx2(std::span<const std:
     const __m128i set0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.data()));
     const __m128i set1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known.data() + 2));
     const __m256i low = _mm256_broadcastsi128_si256(set0), high = _mm256_broadcastsi128_si256(set1);
-    const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128,
-                                          1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                                          32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
     const __m256i seven = _mm256_set1_epi8(7), byteOf = _mm256_set1_epi8(0x1F), sixteen = _mm256_set1_epi8(16);
     std::size_t x = 0;
     for (; x + 32 <= classes.size(); x += 32) {

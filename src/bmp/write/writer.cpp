@@ -66,7 +66,8 @@ bool WritePixelData(BandWriter& out, const SavePlan& plan, const void* pixels, c
     switch (plan.format) {
     case SaveFormat::Bgra32:
     case SaveFormat::Bgra32Alpha:
-        if (4 * w >= kRowsAsTheyLieBytes) return WriteRowsAsTheyLie(out, plan, static_cast<const std::uint8_t*>(pixels), 4 * w);
+        if (4 * w >= kRowsAsTheyLieBytes)
+            return WriteRowsAsTheyLie(out, plan, static_cast<const std::uint8_t*>(pixels), 4 * w);
         return WriteRowsBottomUp(out, plan, [&](std::size_t r, std::size_t x, std::size_t n, auto dst) {
             std::memcpy(dst.data(), src32 + r * w + x, 4 * n);
         });

@@ -187,7 +187,8 @@ TEST(Rle8Encode, RowsEncodeAsTheirIndexLines) {
             const std::size_t length = 1 + rng() % (rng() % 3 == 0 ? 600 : 4);
             const bool noise = rng() % 3 == 0;
             const std::uint32_t c = colours[rng() % 5];
-            for (std::size_t k = 0; k < length && x < width; ++k) row[x++] = noise ? static_cast<std::uint32_t>(rng()) : c;
+            for (std::size_t k = 0; k < length && x < width; ++k)
+                row[x++] = noise ? static_cast<std::uint32_t>(rng()) : c;
         }
         for (const Simd level : AvailableSimd()) {
             SCOPED_TRACE("trial " + std::to_string(trial) + " level " + std::to_string(int(level)));

@@ -252,8 +252,8 @@ TEST_F(WriterTest, AsynchronousSinksGetTheSameBytes) {
     auto px = RandomPixels(300 * 41, rng);
     for (std::size_t i = 1; i < px.size(); ++i)
         if (rng() % 2) px[i] = px[i - 1];
-    for (const SaveFormat format : {SaveFormat::Bgra32, SaveFormat::Bgr24, SaveFormat::Indexed8, SaveFormat::Rle8,
-                                    SaveFormat::Gray8}) {
+    for (const SaveFormat format :
+         {SaveFormat::Bgra32, SaveFormat::Bgr24, SaveFormat::Indexed8, SaveFormat::Rle8, SaveFormat::Gray8}) {
         SCOPED_TRACE(int(format));
         const SaveRequest request{format, 300, 41, px.data()};
         PreparedSave save;

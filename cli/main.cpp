@@ -33,7 +33,7 @@
 #include "picture_input.h"
 #include "reach.h"
 #include "reasons.h"
-#include "size_spec.h"
+#include "size_request.h"
 #include "streams.h"
 #include "tessaly/plugin.h"
 
@@ -193,8 +193,9 @@ std::string DamageOf(const std::string& path) {
 
 // Loads `path` (reached, see reach.h) through ImageCmdLoad at its own size, or
 // at the size `size` works out from it. Returns kOk, or reports the failure under `name`.
-int LoadPixels(const Host& host, const std::string& path, const std::string& name, const std::optional<SizeSpec>& size,
-               std::uint64_t maxPixels, Loaded& out, const char* notAnyType = nullptr) {
+int LoadPixels(const Host& host, const std::string& path, const std::string& name,
+               const std::optional<SizeRequest>& size, std::uint64_t maxPixels, Loaded& out,
+               const char* notAnyType = nullptr) {
     ImageRecordInfo info{};
     std::string reason;
     if (!GetInfo(host, path, info, reason, notAnyType)) return Fail(name, reason);
@@ -384,10 +385,10 @@ int Load(Host& host, const std::vector<std::string>& args) {
     host.strict = p.Has("--strict");
     if (p.words.size() != 1 || !p.values.count("-o")) return Usage("load needs FILE and -o OUT", kLoadHelp);
     if (p.values.count("--size") && p.values.count("--fit")) return Usage("give --size or --fit, not both", kLoadHelp);
-    std::optional<SizeSpec> size;
-    if (p.values.count("--size") && !(size = ParseSizeSpec(p.values.at("--size"))))
+    std::optional<SizeRequest> size;
+    if (p.values.count("--size") && !(size = ParseSizeRequest(p.values.at("--size"))))
         return Usage(std::string("--size takes ") + kSizeForms, kLoadHelp);
-    if (p.values.count("--fit") && !(size = ParseSizeSpec(p.values.at("--fit"), true)))
+    if (p.values.count("--fit") && !(size = ParseSizeRequest(p.values.at("--fit"), true)))
         return Usage("--fit takes WxH, Wx or xH (each side from 1 to 1000000)", kLoadHelp);
     std::uint64_t maxPixels = 0;
     if (!MaxPixels(p, host, maxPixels)) return Usage("--max-pixels takes a positive number", kLoadHelp);

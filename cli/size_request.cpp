@@ -1,5 +1,5 @@
-// Sizes; see size_spec.h.
-#include "size_spec.h"
+// Sizes; see size_request.h.
+#include "size_request.h"
 
 #include <algorithm>
 
@@ -36,44 +36,44 @@ std::uint64_t Scaled(std::uint64_t value, std::uint64_t num, std::uint64_t den) 
 
 }  // namespace
 
-std::optional<SizeSpec> ParseSizeSpec(const std::string& text, bool fit) {
-    SizeSpec spec;
+std::optional<SizeRequest> ParseSizeRequest(const std::string& text, bool fit) {
+    SizeRequest request;
     if (!fit && text.size() > 1 && text.back() == '%') {
-        if (!ParsePercent(text.substr(0, text.size() - 1), spec.milliPercent)) return std::nullopt;
-        return spec;
+        if (!ParsePercent(text.substr(0, text.size() - 1), request.milliPercent)) return std::nullopt;
+        return request;
     }
     std::string box = text;
     if (!box.empty() && box.back() == '>') {
-        spec.shrinkOnly = true;
+        request.shrinkOnly = true;
         box.pop_back();
     }
-    spec.shrinkOnly = spec.shrinkOnly || fit;
+    request.shrinkOnly = request.shrinkOnly || fit;
     const std::size_t x = box.find_first_of("xX");
-    if (x == std::string::npos || !ParseSide(box.substr(0, x), spec.width) ||
-        !ParseSide(box.substr(x + 1), spec.height) || (spec.width == 0 && spec.height == 0))
+    if (x == std::string::npos || !ParseSide(box.substr(0, x), request.width) ||
+        !ParseSide(box.substr(x + 1), request.height) || (request.width == 0 && request.height == 0))
         return std::nullopt;
-    return spec;
+    return request;
 }
 
-bool ResolveSize(const SizeSpec& spec, std::uint32_t width, std::uint32_t height, std::uint32_t& outWidth,
+bool ResolveSize(const SizeRequest& request, std::uint32_t width, std::uint32_t height, std::uint32_t& outWidth,
                  std::uint32_t& outHeight, std::string& error) {
     std::uint64_t w = width, h = height;
-    if (spec.milliPercent != 0) {
-        w = Scaled(width, spec.milliPercent, 100000);
-        h = Scaled(height, spec.milliPercent, 100000);
-    } else if (spec.shrinkOnly && (spec.width == 0 || width <= spec.width) &&
-               (spec.height == 0 || height <= spec.height)) {
+    if (request.milliPercent != 0) {
+        w = Scaled(width, request.milliPercent, 100000);
+        h = Scaled(height, request.milliPercent, 100000);
+    } else if (request.shrinkOnly && (request.width == 0 || width <= request.width) &&
+               (request.height == 0 || height <= request.height)) {
         // Already inside the box: the picture keeps its size.
-    } else if (spec.width != 0 && spec.height != 0 && !spec.shrinkOnly) {
-        w = spec.width, h = spec.height;
-    } else if (spec.height == 0 ||
-               (spec.width != 0 && std::uint64_t{spec.width} * height <= std::uint64_t{spec.height} * width)) {
+    } else if (request.width != 0 && request.height != 0 && !request.shrinkOnly) {
+        w = request.width, h = request.height;
+    } else if (request.height == 0 ||
+               (request.width != 0 && std::uint64_t{request.width} * height <= std::uint64_t{request.height} * width)) {
         // The width is given, or is the side the box limits first.
-        w = spec.width;
-        h = Scaled(height, spec.width, width);
+        w = request.width;
+        h = Scaled(height, request.width, width);
     } else {
-        h = spec.height;
-        w = Scaled(width, spec.height, height);
+        h = request.height;
+        w = Scaled(width, request.height, height);
     }
     if (w > kMaxSide || h > kMaxSide) {
         error = std::to_string(w) + " x " + std::to_string(h) +

@@ -15,20 +15,20 @@ namespace tessaly_cli {
 // anything the host shows; the pixel limit (--max-pixels) applies besides.
 inline constexpr std::uint32_t kMaxSide = 1000000;
 
-struct SizeSpec {
+struct SizeRequest {
     std::uint32_t width = 0, height = 0;  // 0: not given (the aspect ratio decides)
-    std::uint32_t milliPercent = 0;        // N% in thousandths of a percent (12.5% is 12500); 0: not N%
-    bool shrinkOnly = false;               // WxH> or --fit: never larger than the picture
+    std::uint32_t milliPercent = 0;       // N% in thousandths of a percent (12.5% is 12500); 0: not N%
+    bool shrinkOnly = false;              // WxH> or --fit: never larger than the picture
 };
 
-// The spec `text` names, or nullopt when it is none of the forms above.
+// The request `text` names, or nullopt when it is none of the forms above.
 // `fit` (the --fit option) takes WxH, Wx or xH and makes it shrink-only.
-std::optional<SizeSpec> ParseSizeSpec(const std::string& text, bool fit = false);
+std::optional<SizeRequest> ParseSizeRequest(const std::string& text, bool fit = false);
 
 // The size a picture of `width` x `height` (each at least 1) is loaded at:
 // each side rounded to the nearest pixel and at least 1. False with the
 // reason in `error` when a side would pass kMaxSide.
-[[nodiscard]] bool ResolveSize(const SizeSpec& spec, std::uint32_t width, std::uint32_t height,
+[[nodiscard]] bool ResolveSize(const SizeRequest& request, std::uint32_t width, std::uint32_t height,
                                std::uint32_t& outWidth, std::uint32_t& outHeight, std::string& error);
 
 // How the forms are listed in usage messages.

@@ -2,12 +2,12 @@
 // to the size loaded, or to a refusal (of the text, or of the worked-out size).
 #include <gtest/gtest.h>
 
-#include "size_spec.h"
+#include "size_request.h"
 
 namespace tessaly_cli {
 namespace {
 
-TEST(SizeSpec, Table) {
+TEST(SizeRequest, Table) {
     struct Case {
         const char* text;
         bool fit;
@@ -57,12 +57,12 @@ TEST(SizeSpec, Table) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text) + (c.fit ? " (--fit)" : "") + " of " + std::to_string(c.width) + " x " +
                      std::to_string(c.height));
-        const auto spec = ParseSizeSpec(c.text, c.fit);
-        ASSERT_EQ(spec.has_value(), c.wantWidth != 0);
-        if (!spec) continue;
+        const auto request = ParseSizeRequest(c.text, c.fit);
+        ASSERT_EQ(request.has_value(), c.wantWidth != 0);
+        if (!request) continue;
         std::uint32_t w = 7, h = 7;
         std::string error;
-        const bool resolved = ResolveSize(*spec, c.width, c.height, w, h, error);
+        const bool resolved = ResolveSize(*request, c.width, c.height, w, h, error);
         ASSERT_EQ(resolved, c.wantHeight != 0) << error;
         if (resolved) {
             EXPECT_EQ(w, c.wantWidth);

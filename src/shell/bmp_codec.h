@@ -74,6 +74,11 @@ struct BmpCodec {
     // only once the whole file was written (shell/replacing_file.h); every
     // refusal comes before anything on disk is touched.
     [[nodiscard]] Outcome Save(const char* path, const SaveRequest& request);
+    // Load and Save with the host's own values: a buffer and its size (NoTarget
+    // when they make no image), a save form (SaveBitCount when there is none).
+    [[nodiscard]] Outcome LoadHost(const char* path, void* pixels, std::int32_t width, std::int32_t height);
+    [[nodiscard]] Outcome SaveAs(const char* path, std::optional<SaveFormat> format, std::int32_t width,
+                                 std::int32_t height, const void* pixels);
     // Whether the file is a gray image: an 8-bit BMP that loads, whose colour
     // table is the gray ramp in every entry it declares, and whose colours are
     // shown as stored. NotGray (or the reason it does not load) when it is not.

@@ -55,18 +55,28 @@ Outcome BmpCodec::LoadGray(const char* path, GrayTarget target) {
     return LoadGrayFrom(reader, target);
 }
 
-int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
+Outcome BmpCodec::LoadHost(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
     const auto target = HostImage(pixels, width, height);
-    return target ? Folded(Load(path, *target)) : 0;
+    return target ? Load(path, *target) : Outcome{Reason::NoTarget};
+}
+
+Outcome BmpCodec::SaveAs(const char* path, std::optional<SaveFormat> format, std::int32_t width, std::int32_t height,
+                         const void* pixels) {
+    if (!format) return Reason::SaveBitCount;
+    return Save(path, SaveRequest{*format, width, height, pixels});
+}
+
+int BmpCodec::LoadBmpFile(const char* path, void* pixels, std::int32_t width, std::int32_t height) {
+    return Folded(LoadHost(path, pixels, width, height));
 }
 
 int BmpCodec::SaveBmp(const char* path, ImageInfo info, const void* pixels) {
     const auto format = info.gray == 1 ? SaveFormat::Gray8 : ChooseSaveFormat(info.bitCount, info.compression);
-    return format ? Folded(Save(path, SaveRequest{*format, info.width, info.height, pixels})) : 0;
+    return Folded(SaveAs(path, format, info.width, info.height, pixels));
 }
 
 int BmpCodec::SaveGrayBmp(const char* path, const void* pixels, std::int32_t width, std::int32_t height) {
-    return Folded(Save(path, SaveRequest{SaveFormat::Gray8, width, height, pixels}));
+    return Folded(SaveAs(path, SaveFormat::Gray8, width, height, pixels));
 }
 
 BmpDescription Describe(const char* path, bool readPixels) {

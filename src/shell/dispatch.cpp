@@ -38,12 +38,6 @@ GrayTarget GrayTargetOf(const ImageRequest& request, void* pixels) {
     return target;
 }
 
-Outcome Save(BmpCodec& codec, const char* path, std::optional<SaveFormat> format, const ImageRequest& request,
-             const void* pixels) {
-    if (!format) return Reason::SaveBitCount;
-    return codec.Save(path, SaveRequest{*format, request.width, request.height, pixels});
-}
-
 }  // namespace
 
 std::int32_t HostResult(std::int32_t command, const Outcome& outcome) {
@@ -78,13 +72,11 @@ std::int32_t Dispatch(BmpCodec& codec, std::int32_t command, const ImageRequest*
         if (probed.Ok()) record->info = ImageRecordInfo{info.x, info.y, info.width, info.height, info.bitCount, info.compression};
         return HostResult(command, probed);
     }
-    case ImageCmdLoad: {
-        const auto target = HostImage(record->pixels, request->width, request->height);
-        return HostResult(command, target ? codec.Load(path, *target) : Outcome{Reason::NoTarget});
-    }
+    case ImageCmdLoad:
+        return HostResult(command, codec.LoadHost(path, record->pixels, request->width, request->height));
     case ImageCmdSave:
-        return HostResult(command, Save(codec, path, ChooseSaveFormat(request->bitCount, request->compression), *request,
-                                        record->pixels));
+        return HostResult(command, codec.SaveAs(path, ChooseSaveFormat(request->bitCount, request->compression),
+                                                request->width, request->height, record->pixels));
     case ImageCmdIsGray:
         // Written before the test runs, so a test that cannot finish answers "not gray".
         record->isGray = 0;
@@ -93,7 +85,8 @@ std::int32_t Dispatch(BmpCodec& codec, std::int32_t command, const ImageRequest*
     case ImageCmdLoadGray:
         return HostResult(command, codec.LoadGray(path, GrayTargetOf(*request, record->pixels)));
     case ImageCmdSaveGray:
-        return HostResult(command, Save(codec, path, SaveFormat::Gray8, *request, record->pixels));
+        return HostResult(command,
+                          codec.SaveAs(path, SaveFormat::Gray8, request->width, request->height, record->pixels));
     case ImageCmdGetType:
         std::memcpy(record->typeText, kTypeText, sizeof kTypeText);
         return HostResult(command, {});

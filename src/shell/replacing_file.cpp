@@ -91,8 +91,7 @@ Outcome ReplacingFile::Write(std::span<const std::span<const std::uint8_t>> piec
         writeFailure_ = background_.Post(out_.Get(), *at, pieces[0]);
     } else {
         if (const Outcome drained = Drain(); !drained.Ok()) return drained;
-        writeFailure_ =
-            pieces.size() == 1 ? io::WriteAll(out_.Get(), at, pieces[0]) : io::WriteAllGathered(out_.Get(), at, pieces);
+        writeFailure_ = io::WriteAllGathered(out_.Get(), at, pieces);
     }
     if (writeFailure_.Ok()) written_ += bytes;
     return writeFailure_;

@@ -35,9 +35,10 @@ int Protection(const char* name) {
 // link in a sticky world-writable folder only when the caller or the
 // folder's owner owns it.
 bool KernelFollows(const struct stat& folder, const struct stat& link) {
-    if (Protection("protected_symlinks") == 0 || link.st_uid == ::geteuid()) return true;
+    // The cheap tests first: the level is read from /proc only when it decides.
+    if (link.st_uid == ::geteuid() || folder.st_uid == link.st_uid) return true;
     if ((folder.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
-    return folder.st_uid == link.st_uid;
+    return Protection("protected_symlinks") == 0;
 }
 
 // Whether a plain open for writing and creating reaches an existing file
@@ -48,8 +49,9 @@ bool KernelFollows(const struct stat& folder, const struct stat& link) {
 // whenever the protection is on: the check fails closed.
 bool PlainWriterOpens(const struct stat* folder, const struct stat& file) {
     const bool fifo = S_ISFIFO(file.st_mode), regular = S_ISREG(file.st_mode);
-    const int level = fifo ? Protection("protected_fifos") : regular ? Protection("protected_regular") : 0;
-    if (level == 0 || file.st_uid == ::geteuid()) return true;
+    if (!(fifo || regular) || file.st_uid == ::geteuid()) return true;
+    const int level = Protection(fifo ? "protected_fifos" : "protected_regular");
+    if (level == 0) return true;
     if (folder == nullptr) return false;
     if (!(folder->st_mode & S_ISVTX) || file.st_uid == folder->st_uid) return true;
     return !((folder->st_mode & S_IWOTH) || ((folder->st_mode & S_IWGRP) && level >= 2));
@@ -221,9 +223,11 @@ void SaveDestination::Inspect(const char* path, bool waitForReader) {
     facts_.carriesOver = ::geteuid() == 0 || (opened.st_uid == ::geteuid() && InGroup(opened.st_gid));
     const char* tmp = std::getenv("TMPDIR");
     scratchFolder_ = tmp && *tmp ? tmp : "/tmp";
-    facts_.scratchWritable = ::access(scratchFolder_.c_str(), W_OK | X_OK) == 0;
-    if (struct statvfs fs {}; ::statvfs(scratchFolder_.c_str(), &fs) == 0)
-        facts_.scratchFree = Room(fs);
+    // Judged as the destination's folder is: with the effective IDs, from the folder opened.
+    if (const io::OwnedHandle scratch(OpenFolder(AT_FDCWD, scratchFolder_)); Fd(scratch.Get()) >= 0) {
+        facts_.scratchWritable = MayCreateIn(Fd(scratch.Get()));
+        facts_.scratchFree = FreeBytes(Fd(scratch.Get()));
+    }
 }
 
 }  // namespace tessaly

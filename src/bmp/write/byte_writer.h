@@ -55,10 +55,9 @@ public:
 
     // Room for n bytes (n <= capacity) at the end of the band, handing the band on first when full.
     [[nodiscard]] std::optional<std::span<std::uint8_t>> Reserve(std::size_t n) {
-        if (buffer_.size() - used_ < n && !Flush()) return std::nullopt;
-        auto out = buffer_.subspan(used_, n);
-        used_ += n;
-        return out;
+        const auto room = Space(n);
+        if (room) Used(n);
+        return room;
     }
     [[nodiscard]] bool Put(std::span<const std::uint8_t> bytes) {
         while (!bytes.empty()) {

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "kit/plugin_library.h"
+namespace tessaly::kit {
+class PluginLibrary;
+}
 
 namespace tessaly_cli {
 

@@ -11,6 +11,7 @@
 #include "bmp/read/describe.h"
 #include "host.h"
 #include "json_text.h"
+#include "kit/plugin_library.h"
 #include "kit/request.h"
 #include "reach.h"
 #include "reasons.h"
@@ -252,7 +253,8 @@ int InfoCommand(const Host& host, const std::vector<std::string>& args) {
         const bool probed = host.plugin.imageProc(ImageCmdGetInfo, &request, &record) == 0;
         const BmpDescription d = tessaly::Describe(reach.Path().c_str(), true);
         std::string reason;
-        if (!probed || !d.reason.Ok()) reason = LoadExplanation(reach.Path(), "the plug-in cannot read it");
+        if (!probed || !d.reason.Ok())
+            reason = LoadExplanation(d, "the plug-in cannot read it");
         else if (p.Has("--strict") && tessaly::IsDamaged(d)) reason = "damaged: " + DamageClauses(d);
         if (!reason.empty()) status = kFailed;
         if (json) {

@@ -132,8 +132,8 @@ const char* const kSaveGrayHelp =
     "  IN is read as by convert (BMP, PNG, PGM, PPM or PAM); a picture with colour or\n"
     "  transparency is refused. Samples wider than 8 bits, or with a maxval other than\n"
     "  255, are rounded to 0-255. The plug-in reports nothing from a gray save, so the\n"
-    "  file is loaded back and compared (a FIFO or device, which cannot be read back,\n"
-    "  is not checked). IN and OUT may be - for standard input and output.\n";
+    "  file is loaded back and compared (on Windows, a device, which cannot be read\n"
+    "  back, is not checked). IN and OUT may be - for standard input and output.\n";
 
 const char* const kBatchHelp =
     "usage: tessaly batch LIST\n"
@@ -546,12 +546,17 @@ int SavePicture(const Host& host, const std::string& word, const Loaded& picture
             record.pixels = const_cast<std::uint8_t*>(levels->data());  // the plug-in only reads what it saves
             (void)host.plugin.imageProc(ImageCmdSaveGray, &request, &record);  // a gray save reports nothing
             // So the host reads the file back and compares it with what it asked for
-            // (an old file that the save left alone fails this). A FIFO or device cannot be read back.
+            // (an old file that the save left alone fails this). Elsewhere a FIFO or a
+            // device is saved through a file of the host's own (SaveTarget), so only
+            // on Windows can the path be a device, which cannot be read back.
+            bool device = false;
+#ifdef _WIN32
             std::error_code ec;
             const auto kind = std::filesystem::status(path, ec).type();
-            saved = kind == std::filesystem::file_type::fifo || kind == std::filesystem::file_type::character ||
-                    ReadsBackAs(host, path, static_cast<std::size_t>(picture.width),
-                                static_cast<std::size_t>(picture.height), *levels);
+            device = kind == std::filesystem::file_type::fifo || kind == std::filesystem::file_type::character;
+#endif
+            saved = device || ReadsBackAs(host, path, static_cast<std::size_t>(picture.width),
+                                          static_cast<std::size_t>(picture.height), *levels);
         } else {
             request.bitCount = bitCount;
             request.compression = rle ? ImageCompressionRle8 : ImageCompressionNone;

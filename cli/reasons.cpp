@@ -76,7 +76,10 @@ std::string OutcomeText(const tessaly::Outcome& outcome) {
 }
 
 std::string LoadExplanation(const std::string& path, const std::string& fallback, const char* notAnyType) {
-    const tessaly::BmpDescription d = tessaly::Describe(path.c_str());
+    return LoadExplanation(tessaly::Describe(path.c_str()), fallback, notAnyType);
+}
+
+std::string LoadExplanation(const tessaly::BmpDescription& d, const std::string& fallback, const char* notAnyType) {
     if (d.reason.Ok()) return fallback;
     NoteOnce();
     if (d.reason == tessaly::Reason::CannotOpen || !notAnyType) return OutcomeText(d.reason);

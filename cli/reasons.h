@@ -26,6 +26,9 @@ std::string OutcomeText(const tessaly::Outcome& outcome);
 // else `fallback`. With `notAnyType`, a refusal that is not about opening the
 // file is that text (a file that is not a BMP, for a host reading other types too).
 std::string LoadExplanation(const std::string& path, const std::string& fallback, const char* notAnyType = nullptr);
+// The same from a description already made.
+std::string LoadExplanation(const tessaly::BmpDescription& d, const std::string& fallback,
+                            const char* notAnyType = nullptr);
 
 // Why a save of `request` to `path` failed, by the save's own checks; `fallback` when they pass now.
 std::string SaveExplanation(const std::string& path, const tessaly::SaveRequest& request, const std::string& fallback);

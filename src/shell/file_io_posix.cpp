@@ -13,6 +13,19 @@
 namespace tessaly::io {
 namespace {
 
+// Runs a system call that answers a count or -1, again while a signal interrupts it.
+template <class Call>
+std::optional<std::size_t> Retried(Call call, int& error) {
+    for (;;) {
+        const ssize_t done = call();
+        if (done >= 0) return static_cast<std::size_t>(done);
+        if (errno != EINTR) {
+            error = errno;
+            return std::nullopt;
+        }
+    }
+}
+
 }  // namespace
 
 Outcome OpenForReading(const char* path, Handle& handle, std::uint64_t& length) {
@@ -34,37 +47,16 @@ Outcome OpenForReading(const char* path, Handle& handle, std::uint64_t& length) 
 }
 
 std::optional<std::size_t> ReadOnce(Handle h, std::uint64_t offset, std::uint8_t* out, std::size_t n, int& error) {
-    for (;;) {
-        const ssize_t got = ::pread(Fd(h), out, n, static_cast<off_t>(offset));
-        if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno != EINTR) {
-            error = errno;
-            return std::nullopt;
-        }
-    }
+    return Retried([&] { return ::pread(Fd(h), out, n, static_cast<off_t>(offset)); }, error);
 }
 
 std::optional<std::size_t> WriteOnce(Handle h, std::uint64_t offset, const std::uint8_t* in, std::size_t n,
                                      int& error) {
-    for (;;) {
-        const ssize_t put = ::pwrite(Fd(h), in, n, static_cast<off_t>(offset));
-        if (put >= 0) return static_cast<std::size_t>(put);
-        if (errno != EINTR) {
-            error = errno;
-            return std::nullopt;
-        }
-    }
+    return Retried([&] { return ::pwrite(Fd(h), in, n, static_cast<off_t>(offset)); }, error);
 }
 
 std::optional<std::size_t> WriteNextOnce(Handle h, const std::uint8_t* in, std::size_t n, int& error) {
-    for (;;) {
-        const ssize_t put = ::write(Fd(h), in, n);
-        if (put >= 0) return static_cast<std::size_t>(put);
-        if (errno != EINTR) {
-            error = errno;
-            return std::nullopt;
-        }
-    }
+    return Retried([&] { return ::write(Fd(h), in, n); }, error);
 }
 
 std::optional<std::size_t> WriteGatherOnce(Handle h, std::optional<std::uint64_t> offset,
@@ -73,19 +65,17 @@ std::optional<std::size_t> WriteGatherOnce(Handle h, std::optional<std::uint64_t
     const std::size_t count = std::min(pieces.size(), vector.size());
     for (std::size_t i = 0; i < count; ++i)
         vector[i] = iovec{const_cast<std::uint8_t*>(pieces[i].data()), pieces[i].size()};  // writev only reads
-    for (;;) {
-        const ssize_t put = offset
-                                ? ::pwritev(Fd(h), vector.data(), static_cast<int>(count), static_cast<off_t>(*offset))
-                                : ::writev(Fd(h), vector.data(), static_cast<int>(count));
-        if (put >= 0) return static_cast<std::size_t>(put);
-        if (errno != EINTR) {
-            error = errno;
-            return std::nullopt;
-        }
-    }
+    return Retried(
+        [&] {
+            return offset ? ::pwritev(Fd(h), vector.data(), static_cast<int>(count), static_cast<off_t>(*offset))
+                          : ::writev(Fd(h), vector.data(), static_cast<int>(count));
+        },
+        error);
 }
 
-bool SetLength(Handle h, std::uint64_t n) { return ::ftruncate(Fd(h), static_cast<off_t>(n)) == 0; }
+bool SetLength(Handle h, std::uint64_t n) {
+    return ::ftruncate(Fd(h), static_cast<off_t>(n)) == 0;
+}
 
 std::optional<std::uint64_t> LengthOf(Handle h) {
     struct stat st {};
@@ -93,13 +83,17 @@ std::optional<std::uint64_t> LengthOf(Handle h) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool Sync(Handle h) { return ::fsync(Fd(h)) == 0; }
+bool Sync(Handle h) {
+    return ::fsync(Fd(h)) == 0;
+}
 
 bool Close(Handle h) {
     // POSIX leaves the descriptor closed even when close reports EINTR.
     return h == kNoHandle || ::close(Fd(h)) == 0;
 }
 
-int LastError() { return errno; }
+int LastError() {
+    return errno;
+}
 
 }  // namespace tessaly::io
